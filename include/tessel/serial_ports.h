@@ -1,0 +1,42 @@
+// Serial ports of this machine, and which device a port number means.
+//
+// A serial driver is configured with a port number ("Comm Port" 1, 2, ...).
+// Port number n means /dev/ttyS<n-1> unless the host assigns another device
+// to that number, for example a USB adapter or a pseudo-terminal:
+//
+//   tessel::AssignSerialPort(3, "/dev/ttyUSB0");   // COM3 is now the adapter
+//
+// Threads: assignments are process-wide and may be made from any thread; a
+// driver reads the assignment when it opens its port.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tessel {
+
+struct SerialPortInfo {
+    std::string path;          // "/dev/ttyUSB0"
+    std::string description;   // what udev says it is, e.g. "FT232R USB UART"
+    std::string driver;        // kernel driver, e.g. "ftdi_sio", "serial8250"
+    std::string usbVendorId;   // four hex digits, empty when not on USB
+    std::string usbProductId;
+    std::string manufacturer;
+    std::string product;
+    std::string serialNumber;
+    int16_t portNumber = 0;    // the number that means this device, 0 when none
+};
+
+// Serial devices present now (UARTs that exist, USB and other adapters),
+// sorted by path. Raises ComError 8021 when udev cannot be read.
+std::vector<SerialPortInfo> ListSerialPorts();
+
+// Makes port number `number` (1 to 32767) mean `path`; an empty path restores
+// /dev/ttyS<number-1>. Raises 8002 "Invalid Port Number" for numbers below 1.
+void AssignSerialPort(int16_t number, const std::string& path);
+
+// The device that port number `number` means now.
+std::string SerialPortPath(int16_t number);
+
+}  // namespace tessel

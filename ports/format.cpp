@@ -1,0 +1,178 @@
+#include <tessel/format.h>
+
+#include <charconv>
+#include <cmath>
+#include <vector>
+
+#include <strings.h>
+
+#include "ports/number_text.h"
+
+namespace tessel {
+namespace {
+
+// One section of a numeric pattern, split around its digit placeholders.
+struct Section {
+    std::string prefix;       // literal text before the first placeholder
+    std::string intPattern;   // '0' and '#' of the integer part, in order
+    std::string fracPattern;  // '0' and '#' after the decimal point
+    bool hasPoint = false;
+    bool thousands = false;
+    bool percent = false;
+    bool scientific = false;
+    char expSign = '+';       // '+' always shows the sign, '-' only a minus
+    char expLetter = 'E';
+    int expDigits = 0;        // minimum exponent digits ('0' placeholders)
+    std::string suffix;       // literal text after the last placeholder
+};
+
+std::vector<std::string> SplitSections(std::string_view pattern) {
+    std::vector<std::string> sections(1);
+    bool quoted = false;
+    for (std::size_t i = 0; i < pattern.size(); ++i) {
+        char c = pattern[i];
+        if (c == '"') quoted = !quoted;
+        if (c == '\\' && i + 1 < pattern.size()) {
+            sections.back() += c;
+            sections.back() += pattern[++i];
+            continue;
+        }
+        if (c == ';' && !quoted) sections.emplace_back();
+        else sections.back() += c;
+    }
+    return sections;
+}
+
+Section ParseSection(std::string_view text) {
+    Section s;
+    bool seenDigit = false;
+    std::string* literal = &s.prefix;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char c = text[i];
+        if (c == '"') {
+            std::size_t close = text.find('"', i + 1);
+            if (close == std::string_view::npos) close = text.size();
+            *literal += text.substr(i + 1, close - i - 1);
+            i = close;
+        } else if (c == '\\' && i + 1 < text.size()) {
+            *literal += text[++i];
+        } else if (c == '0' || c == '#') {
+            (s.hasPoint ? s.fracPattern : s.intPattern) += c;
+            seenDigit = true;
+            literal = &s.suffix;
+        } else if (c == '.' && !s.hasPoint && !s.scientific) {
+            s.hasPoint = true;
+            seenDigit = true;
+            literal = &s.suffix;
+        } else if (c == ',' && seenDigit && !s.hasPoint) {
+            s.thousands = true;
+        } else if (c == '%') {
+            s.percent = true;
+            *literal += c;
+        } else if ((c == 'E' || c == 'e') && seenDigit && i + 1 < text.size() &&
+                   (text[i + 1] == '+' || text[i + 1] == '-')) {
+            s.scientific = true;
+            s.expLetter = c;
+            s.expSign = text[++i];
+            while (i + 1 < text.size() && (text[i + 1] == '0' || text[i + 1] == '#')) {
+                if (text[++i] == '0') ++s.expDigits;
+            }
+            literal = &s.suffix;
+        } else {
+            *literal += c;
+        }
+    }
+    return s;
+}
+
+std::string Group(std::string digits) {
+    for (int i = static_cast<int>(digits.size()) - 3; i > 0; i -= 3)
+        digits.insert(static_cast<std::size_t>(i), 1, ',');
+    return digits;
+}
+
+// Digits of |v| rounded to `decimals` places, split at the decimal point.
+std::pair<std::string, std::string> FixedDigits(double v, int decimals) {
+    char buf[400];
+    auto [end, ec] = std::to_chars(buf, buf + sizeof buf, std::fabs(v), std::chars_format::fixed, decimals);
+    std::string text(buf, ec == std::errc() ? end : buf);
+    auto point = text.find('.');
+    if (point == std::string::npos) return {text, ""};
+    return {text.substr(0, point), text.substr(point + 1)};
+}
+
+std::string ApplySection(const Section& s, double v) {
+    if (s.percent) v *= 100.0;
+    const int decimals = static_cast<int>(s.fracPattern.size());
+    int exponent = 0;
+    if (s.scientific && v != 0.0) {
+        const int intPlaces = std::max<int>(1, static_cast<int>(s.intPattern.size()));
+        exponent = static_cast<int>(std::floor(std::log10(std::fabs(v)))) - (intPlaces - 1);
+        double mantissa = v / std::pow(10.0, exponent);
+        // Rounding may carry into one more integer digit (9.99 -> 10.0).
+        if (FixedDigits(mantissa, decimals).first.size() > static_cast<std::size_t>(intPlaces)) ++exponent;
+        v /= std::pow(10.0, exponent);
+    }
+    auto [intDigits, fracDigits] = FixedDigits(v, decimals);
+    if (intDigits == "0") intDigits.clear();
+
+    // Integer part: '0' placeholders pad with zeros, '#' show only significant digits.
+    const std::size_t firstZero = s.intPattern.find('0');
+    const std::size_t minDigits = firstZero == std::string::npos ? 0 : s.intPattern.size() - firstZero;
+    while (intDigits.size() < minDigits) intDigits.insert(0, 1, '0');
+    if (s.thousands) intDigits = Group(intDigits);
+
+    // Fraction: trailing '#' places drop their zeros.
+    std::size_t keep = fracDigits.size();
+    while (keep > 0 && s.fracPattern[keep - 1] == '#' && fracDigits[keep - 1] == '0') --keep;
+    fracDigits.resize(keep);
+
+    std::string out = s.prefix + intDigits;
+    if (s.hasPoint) out += '.' + fracDigits;
+    if (s.scientific) {
+        out += s.expLetter;
+        if (exponent < 0) out += '-';
+        else if (s.expSign == '+') out += '+';
+        std::string e = std::to_string(std::abs(exponent));
+        while (e.size() < static_cast<std::size_t>(s.expDigits)) e.insert(0, 1, '0');
+        out += e;
+    }
+    return out + s.suffix;
+}
+
+std::string_view NamedPattern(std::string_view pattern) {
+    struct Named {
+        const char* name;
+        const char* pattern;
+    };
+    static constexpr Named kNamed[] = {
+        {"Fixed", "0.00"},
+        {"Standard", "#,##0.00"},
+        {"Percent", "0.00%"},
+        {"Scientific", "0.00E+00"},
+    };
+    const std::string name(pattern);
+    for (const auto& n : kNamed)
+        if (strcasecmp(name.c_str(), n.name) == 0) return n.pattern;
+    return pattern;
+}
+
+}  // namespace
+
+std::string FormatValue(const Variant& vntValue, std::string_view strPattern) {
+    if (strPattern.empty() || strcasecmp(std::string(strPattern).c_str(), "General Number") == 0)
+        return vntValue.ToString();
+    if (!vntValue.IsNumeric() || vntValue.IsEmpty()) return vntValue.ToString();
+
+    const double v = vntValue.ToDouble();
+    auto sections = SplitSections(NamedPattern(strPattern));
+    if (v == 0.0 && sections.size() >= 3 && !sections[2].empty()) return ApplySection(ParseSection(sections[2]), v);
+    if (v < 0.0 && sections.size() >= 2 && !sections[1].empty()) return ApplySection(ParseSection(sections[1]), v);
+    std::string text = ApplySection(ParseSection(sections[0]), v);
+    // A negative value formatted by the positive section keeps its sign, unless
+    // it rounded to nothing but zeros.
+    if (v < 0.0 && text.find_first_of("123456789") != std::string::npos) text.insert(0, 1, '-');
+    return text;
+}
+
+}  // namespace tessel
