@@ -44,8 +44,8 @@ public:
     // Seconds.
     void TimeOut(float sngData) { IPort_TimeOut(sngData); }
     float TimeOut() { return IPort_TimeOut(); }
-    // Status word of the last operation.
-    int16_t Status() { return IPort_Status(); }
+    // Status word of the last operation (bits: 0x8500 reads 34048).
+    uint16_t Status() { return IPort_Status(); }
     // Sends strCommand, waits until the instrument has executed it and raises
     // its event status as an error. A query (text with "?") stores its reply in
     // *vntReturn; leaving vntReturn out for a query is an error, raised after
@@ -65,7 +65,7 @@ protected:
     ~IPort() = default;
     virtual void IPort_TimeOut(float sngData) = 0;
     virtual float IPort_TimeOut() = 0;
-    virtual int16_t IPort_Status() = 0;
+    virtual uint16_t IPort_Status() = 0;
     virtual void IPort_SendE(std::string_view strCommand, Variant* vntReturn) = 0;
     virtual void IPort_Send(std::string_view strCommand) = 0;
     virtual std::string IPort_Receive(const Variant& strCommand) = 0;

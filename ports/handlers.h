@@ -1,0 +1,47 @@
+// The error handlers of driver members.
+//
+// A member runs each of its steps under one of two handlers: the general
+// handler raises an escaping error again with the member's own source, the
+// transport handler with the transport's source ("MSComm", "Winsock") and a
+// description of the transport's choosing. Number, help file, help context
+// and detail always travel on unchanged. Code that raises an error the member
+// detected itself, or calls a nested member whose errors must reach the
+// caller unchanged, runs outside both.
+#pragma once
+
+#include <new>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include <tessel/error.h>
+#include <tessel/host.h>
+
+namespace tessel {
+
+[[noreturn]] inline void Reraise(const ComError& e, std::string_view source, const std::string& description) {
+    RaiseError(e.Number, std::string(source), description, e.HelpFile, e.HelpContext, e.Detail);
+}
+
+template <class F>
+decltype(auto) WithGeneralHandler(std::string_view source, F&& fn) {
+    try {
+        return std::forward<F>(fn)();
+    } catch (const ComError& e) {
+        Reraise(e, source, e.Description);
+    } catch (const std::bad_alloc&) {
+        RaiseError(kErrOutOfMemory, std::string(source), RuntimeErrorText(kErrOutOfMemory));
+    }
+}
+
+// describe(const ComError&) -> std::string gives the re-raised description.
+template <class Describe, class F>
+decltype(auto) WithTransportHandler(std::string_view source, Describe&& describe, F&& fn) {
+    try {
+        return std::forward<F>(fn)();
+    } catch (const ComError& e) {
+        Reraise(e, source, describe(e));
+    }
+}
+
+}  // namespace tessel

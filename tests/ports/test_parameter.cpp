@@ -1,0 +1,102 @@
+// Settings: what drivers and hosts rely on when they read and write values.
+#include <gtest/gtest.h>
+
+#include <tessel/error.h>
+#include <tessel/parameter.h>
+
+using namespace tessel;
+
+namespace {
+
+std::shared_ptr<Parameter> SerialLikeRoot() {
+    auto root = Parameter::Create();
+    root->Define("RS232", 4, 3, "", "");
+    root->Add("Comm Port", 1, kParameterList, "COM1=1,COM2=2", "")->Value(-1, -1, Variant(int16_t{1}));
+    root->Add("Parity", 1, kParameterList, "EVEN=E,MARK=M,NONE=N,ODD=O,SPACE=S", "")->Value(-1, -1, "NONE");
+    root->Add("Handshaking", 1, kParameterList, "None=0,XOn/XOff=1,RTS/CTS=2,RTS/XOn/XOff=3", "")
+        ->Value(-1, -1, "RTS/CTS");
+    root->Add("Remote Port", 1, kParameterRange, "0<1>2147483647", "")->Value(-1, -1, Variant(int16_t{1000}));
+    root->Add("Address", 1, kParameterRange, "0, 96<2>126", "")->Value(-1, -1, Variant(int16_t{0}));
+    root->Add("Host", 1, kParameterText, "", "")->Value(-1, -1, "192.168.0.1");
+    return root;
+}
+
+}  // namespace
+
+TEST(Parameter, ListSettingsReadBackTheValueOfTheirChoice) {
+    auto root = SerialLikeRoot();
+    EXPECT_EQ(root->Item("Parity")->Value(-1, -1), Variant("N"));
+    EXPECT_EQ(root->Item("Handshaking")->Value(-1, -1).ToInteger(), 2);
+    root->Item("Handshaking")->Value(-1, -1, "xon/xoff");  // labels match without regard to case
+    EXPECT_EQ(root->Item("Handshaking")->Value(-1, -1).ToInteger(), 1);
+    // A value written as a value stays exactly as written, type included.
+    EXPECT_EQ(root->Item("Comm Port")->Value(-1, -1), Variant(int16_t{1}));
+    root->Item("Parity")->Value(-1, -1, "O");
+    EXPECT_EQ(root->Item("Parity")->Value(-1, -1), Variant("O"));
+    EXPECT_EQ(root->Item("Parity")->StoredValue(), Variant("O"));
+}
+
+TEST(Parameter, ValuesAreStoredAsWrittenEvenWhenNotAllowed) {
+    auto root = SerialLikeRoot();
+    auto port = root->Item("Comm Port");
+    port->Value(-1, -1, "COM9");
+    EXPECT_EQ(port->Value(-1, -1), Variant("COM9"));  // surfaces later as the driver's conversion error
+    EXPECT_FALSE(port->Allows(Variant("COM9")));
+    port->Value(-1, -1, Variant(int16_t{7}));
+    EXPECT_EQ(port->Value(-1, -1).ToInteger(), 7);
+}
+
+TEST(Parameter, ItemFindsChildrenWithoutRegardToCaseAndNamesUnknownOnes) {
+    auto root = SerialLikeRoot();
+    EXPECT_EQ(root->Item("comm port"), root->Item("Comm Port"));
+    try {
+        root->Item("Baud Rat");
+        FAIL() << "no error for an unknown setting";
+    } catch (const ComError& e) {
+        EXPECT_EQ(e.Number, kErrInvalidProcedureCall);
+        EXPECT_EQ(e.Source, "Tessel.Parameter");
+        EXPECT_EQ(e.Description, "No setting named \"Baud Rat\" in \"RS232\"");
+        EXPECT_NE(e.Detail.find("\"Comm Port\""), std::string::npos);
+    }
+    EXPECT_THROW(root->Add("PARITY", 1, kParameterText, "", ""), ComError);
+}
+
+TEST(Parameter, OnlyTheWholeValueCanBeSelected) {
+    auto host = SerialLikeRoot()->Item("Host");
+    for (auto [i, j] : {std::pair{0, -1}, {-1, 0}, {1, 1}}) {
+        try {
+            host->Value(i, j);
+            FAIL() << i << "," << j;
+        } catch (const ComError& e) {
+            EXPECT_EQ(e.Number, kErrSubscriptOutOfRange);
+        }
+        EXPECT_THROW(host->Value(i, j, "x"), ComError);
+    }
+    EXPECT_EQ(host->Value(-1, -1), Variant("192.168.0.1"));
+}
+
+TEST(Parameter, AllowsFollowsTheAllowedValuesText) {
+    auto root = SerialLikeRoot();
+    auto address = root->Item("Address");
+    for (int v : {0, 96, 98, 126}) EXPECT_TRUE(address->Allows(Variant(int32_t{v}))) << v;
+    for (int v : {1, 95, 97, 127, -1}) EXPECT_FALSE(address->Allows(Variant(int32_t{v}))) << v;
+    EXPECT_FALSE(address->Allows(Variant("abc")));
+    auto port = root->Item("Remote Port");
+    EXPECT_TRUE(port->Allows(Variant("2147483647")));
+    EXPECT_FALSE(port->Allows(Variant(int32_t{-1})));
+    EXPECT_TRUE(root->Item("Parity")->Allows(Variant("space")));
+    EXPECT_TRUE(root->Item("Host")->Allows(Variant("anything")));
+}
+
+TEST(Parameter, HostCanListTheSettings) {
+    auto root = SerialLikeRoot();
+    ASSERT_EQ(root->Children().size(), 6u);
+    EXPECT_EQ(root->Name(), "RS232");
+    const auto& parity = root->Children()[1];
+    EXPECT_EQ(parity->Name(), "Parity");
+    EXPECT_EQ(parity->Kind(), kParameterList);
+    ASSERT_EQ(parity->Choices().size(), 5u);
+    EXPECT_EQ(parity->Choices()[3].label, "ODD");
+    EXPECT_EQ(parity->Choices()[3].value, "O");
+    EXPECT_TRUE(root->Children()[5]->Choices().empty());
+}
