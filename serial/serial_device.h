@@ -19,9 +19,12 @@
 //         found), or no permission (Detail names the group that grants access,
 //         usually "dialout")
 //   8008  data bits the termios interface cannot express (anything but 5 to 8)
-//   8015  settings the device refused or changed
-//   8020  the device failed a read or write (it was unplugged, or the other
-//         side of a pseudo-terminal closed)
+//   8015  settings the device refused or changed, and combinations a UART
+//         cannot send: 1.5 stop bits exist only with 5 data bits (CSTOPB with
+//         5 data bits), and 2 stop bits therefore only with 6 to 8
+//   8020  the device failed a read, write or count (it was unplugged, or the
+//         other side of a pseudo-terminal closed)
+//   8021  the device's settings could not be read
 //
 // Threads: one thread at a time per device. Nothing here blocks: the
 // descriptor is non-blocking and waiting is the caller's business.
@@ -68,7 +71,8 @@ public:
     static SerialDevice Open(const std::string& path);
 
     SerialDevice(SerialDevice&&) noexcept = default;
-    SerialDevice& operator=(SerialDevice&&) noexcept = default;
+    // Releases the device held so far as the destructor does, then takes over.
+    SerialDevice& operator=(SerialDevice&&) noexcept;
     ~SerialDevice();  // releases the lock and TIOCEXCL, then closes
 
     int Fd() const { return fd_.get(); }
@@ -90,7 +94,8 @@ public:
     void DiscardInput();
 
     // Reads what is there without blocking: the number of bytes read, 0 when
-    // nothing is waiting. A hang-up (read returns 0, EIO) raises 8020.
+    // nothing is waiting. A hang-up (read returns 0 and poll reports POLLHUP,
+    // or EIO) raises 8020.
     std::size_t Read(std::span<uint8_t> into);
     // Writes what the kernel takes now: the number of bytes written, 0 when
     // the queue is full or XOFF holds the output. Failures raise 8020.
@@ -102,11 +107,22 @@ public:
 
 private:
     SerialDevice(UniqueFd fd, std::string path, bool pty);
+    void Release() noexcept;
+    [[noreturn]] void RaiseIoError(int err, const char* doing) const;
 
     UniqueFd fd_;
     std::string path_;
     bool pty_ = false;
     LineSettings applied_;
 };
+
+namespace detail {
+
+// Raises the error for an open of path that failed with errno err: 8002 for
+// a missing or unsuitable device, 8010 for one that is held (naming the
+// holder) or forbidden (naming the group that grants access), with a Detail.
+[[noreturn]] void RaiseOpenError(int err, const std::string& path);
+
+}  // namespace detail
 
 }  // namespace tessel::serial
