@@ -1,0 +1,28 @@
+// Tessel: instrument-port drivers. Everything a host needs.
+//
+//   <tessel/error.h>         ComError: number, source, description travel together
+//   <tessel/variant.h>       Variant and its conversions
+//   <tessel/format.h>        FormatValue
+//   <tessel/host.h>          HostErrors, HostControl: raising errors, stopping waits
+//   <tessel/events.h>        the thread's message loop
+//   <tessel/object.h>        Object, QueryInterface, live-object count
+//   <tessel/port.h>          IPort, IPortB, IPortDirect, IPortSetup
+//   <tessel/parameter.h>     Parameter: a driver's settings
+//   <tessel/timeout.h>       clsTimeout: the interval timer
+//   <tessel/comm.h>          clsComm: RS-232 serial
+//   <tessel/serial_ports.h>  listing serial ports, port numbers to devices
+//   <tessel/factory.h>       CreateObject by program identifier
+#pragma once
+
+#include <tessel/comm.h>
+#include <tessel/error.h>
+#include <tessel/events.h>
+#include <tessel/factory.h>
+#include <tessel/format.h>
+#include <tessel/host.h>
+#include <tessel/object.h>
+#include <tessel/parameter.h>
+#include <tessel/port.h>
+#include <tessel/serial_ports.h>
+#include <tessel/timeout.h>
+#include <tessel/variant.h>

@@ -1,0 +1,343 @@
+// clsComm transfers against a scripted instrument on the master side of a
+// pseudo-terminal: framing, counts, status words, time-outs, the host's run
+// state and stop request, block and direct access.
+#include <termios.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include <tessel/comm.h>
+#include <tessel/error.h>
+#include <tessel/host.h>
+#include <tessel/serial_ports.h>
+#include <tessel/timeout.h>
+
+#include "support/pty.h"
+
+using namespace tessel;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr int16_t kPort = 8;
+constexpr int32_t kTimedOut = kObjectErrorBase + kErrTimedOut;
+
+std::string Text(const std::vector<uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+ComError CaughtError(const std::function<void()>& call) {
+    try {
+        call();
+    } catch (const ComError& e) {
+        return e;
+    }
+    ADD_FAILURE() << "no ComError was raised";
+    return ComError(0, "", "");
+}
+
+class ClsCommTransfer : public ::testing::Test {
+protected:
+    void SetUp() override {
+        DefaultHostControl().Reset();
+        AssignSerialPort(kPort, pty.SlavePath());
+        IPortSetup& setup = *comm;
+        setup.Settings()->Item("Comm Port")->Value(-1, -1, Variant(kPort));
+        setup.Settings()->Item("Handshaking")->Value(-1, -1, "None");
+        setup.OnLine(true);
+        port().TimeOut(0.3f);
+    }
+    void TearDown() override {
+        if (instrument.joinable()) instrument.join();
+        DefaultHostControl().Reset();
+        clsTimeout::SetClock(nullptr);
+        AssignSerialPort(kPort, "");
+    }
+
+    IPort& port() { return *comm; }
+    IPortB& block() { return *comm; }
+
+    // The instrument's side: waits for `count` bytes, then sends each piece
+    // with a pause before it, on its own thread.
+    void Answer(std::size_t count, std::vector<std::string> pieces) {
+        instrument = std::thread([this, count, pieces = std::move(pieces)] {
+            heard = Text(pty.Receive(count));
+            for (const auto& piece : pieces) {
+                std::this_thread::sleep_for(20ms);
+                pty.Send(piece);
+            }
+        });
+    }
+    void Finish() { instrument.join(); }
+
+    test::PseudoTerminal pty;
+    std::shared_ptr<clsComm> comm = std::make_shared<clsComm>();
+    std::thread instrument;
+    std::string heard;
+};
+
+}  // namespace
+
+TEST_F(ClsCommTransfer, SendAppendsCrLfAndCountsTheCommandOnly) {
+    port().Send("*CLS");
+    EXPECT_EQ(Text(pty.Receive(6)), "*CLS\r\n");
+    EXPECT_EQ(port().Status(), 256);
+    EXPECT_EQ(port().Count(), 4);
+    EXPECT_EQ(port().Error(), 0);
+}
+
+TEST_F(ClsCommTransfer, ReceiveSendsTheQueryAndStripsTheTerminators) {
+    struct Case {
+        std::vector<std::string> pieces;
+        std::string reply;
+    };
+    for (const Case& c : {Case{{"1.5\r\n"}, "1.5"},
+                          Case{{"\r\n"}, ""},
+                          Case{{"X\r\n\r\n"}, "X"},
+                          Case{{"1.", "2", "3\r", "\n"}, "1.23"},
+                          Case{{"A\r\nB\r\n"}, "A\r\nB"},      // two replies in one read
+                          Case{{"A\r\nB", "\r\n"}, "A\r\nB"},  // an inner LF does not end the reply
+                          Case{{"no cr\n"}, "no cr"}}) {
+        Answer(5, c.pieces);
+        EXPECT_EQ(port().Receive("MEAS?"), c.reply);
+        Finish();
+        EXPECT_EQ(heard, "MEAS?");
+        EXPECT_EQ(Text(pty.Receive(2)), "\r\n");
+        EXPECT_EQ(port().Status(), 256);
+        EXPECT_EQ(port().Count(), static_cast<int32_t>(c.reply.size()));
+    }
+}
+
+TEST_F(ClsCommTransfer, ReceiveWithACommandDropsStaleInputFirst) {
+    pty.Send("stale\r\n");
+    std::this_thread::sleep_for(20ms);
+    Answer(7, {"fresh\r\n"});
+    EXPECT_EQ(port().Receive("*IDN?"), "fresh");
+    Finish();
+    // Without a command nothing is sent and nothing dropped.
+    pty.Send("waiting\r\n");
+    EXPECT_EQ(port().Receive(), "waiting");
+    EXPECT_TRUE(pty.Receive(1, 50ms).empty());
+    // An empty command is a command: a bare CR LF goes out.
+    Answer(2, {"ok\r\n"});
+    EXPECT_EQ(port().Receive(""), "ok");
+    Finish();
+    EXPECT_EQ(heard, "\r\n");
+}
+
+TEST_F(ClsCommTransfer, APartialReplyTimesOutWithItsCount) {
+    pty.Send("1.2");
+    port().TimeOut(0.25f);
+    auto e = CaughtError([&] { port().Receive(); });
+    EXPECT_EQ(e.Number, kTimedOut);
+    EXPECT_EQ(e.Source, "clsComm.IPort_Receive");
+    EXPECT_EQ(e.Description, "Receive timed out after 0.25 seconds");
+    EXPECT_EQ(port().Status(), 34048);
+    EXPECT_EQ(port().Error(), 6);
+    EXPECT_EQ(port().Count(), 3);
+
+    // Nothing at all: the same error with Count 0; Error stays 6 afterwards.
+    port().TimeOut(1.0f / 8);
+    e = CaughtError([&] { port().Receive(); });
+    EXPECT_EQ(e.Description, "Receive timed out after 0.125 seconds");
+    EXPECT_EQ(port().Count(), 0);
+    port().Send("X");
+    EXPECT_EQ(port().Status(), 256);
+    EXPECT_EQ(port().Error(), 6);
+}
+
+TEST_F(ClsCommTransfer, RunStateEndsReceiveQuietlyOnlyWhenNothingArrived) {
+    port().TimeOut(30.0f);
+    port().Send("before");
+    DefaultHostControl().SetRunState(8);
+    EXPECT_EQ(port().Receive(), "");
+    EXPECT_EQ(port().Status(), 256);  // untouched
+    EXPECT_EQ(port().Count(), 6);
+
+    pty.Send("partial");
+    auto e = CaughtError([&] { port().Receive(); });
+    EXPECT_EQ(e.Number, kTimedOut);
+    EXPECT_EQ(port().Status(), 34048);
+    EXPECT_EQ(port().Count(), 7);
+}
+
+TEST_F(ClsCommTransfer, StopRequestEndsReceiveQuietlyEvenWithAReply) {
+    pty.Send("ready\r\n");
+    DefaultHostControl().SetStopRequested(true);
+    EXPECT_EQ(port().Receive(), "");
+    EXPECT_EQ(port().Status(), 0);
+    EXPECT_EQ(port().Count(), 0);
+}
+
+TEST_F(ClsCommTransfer, AStopFromAnotherThreadEndsAWaitAtOnce) {
+    port().TimeOut(30.0f);
+    std::thread stopper([] {
+        std::this_thread::sleep_for(50ms);
+        DefaultHostControl().RequestStop();
+    });
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(port().Receive(), "");
+    stopper.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 30s);
+}
+
+TEST_F(ClsCommTransfer, SendTimesOutWhileXoffHoldsTheOutput) {
+    comm->IPortSetup_OnLine(false);
+    static_cast<IPortSetup&>(*comm).Settings()->Item("Handshaking")->Value(-1, -1, "XOn/XOff");
+    comm->IPortSetup_OnLine(true);
+    pty.Send("\x13");  // XOFF from the instrument
+    std::this_thread::sleep_for(20ms);
+    port().TimeOut(0.2f);
+    auto e = CaughtError([&] { port().Send("*RST"); });
+    EXPECT_EQ(e.Number, kTimedOut);
+    EXPECT_EQ(e.Source, "clsComm.IPort_Send");
+    EXPECT_EQ(e.Description, "Send timed out");
+    EXPECT_EQ(port().Status(), 0);  // a send time-out sets no field
+
+    // The run state ends the drain wait at once, also as a time-out.
+    port().TimeOut(30.0f);
+    DefaultHostControl().SetRunState(1);
+    EXPECT_EQ(CaughtError([&] { port().Send("*RST"); }).Description, "Send timed out");
+    DefaultHostControl().Reset();
+
+    pty.Send("\x11");  // XON: what was held goes out, ahead of the next message
+    port().TimeOut(1.0f);
+    port().Send("");
+    EXPECT_EQ(Text(pty.Receive(14)), "*RST\r\n*RST\r\n\r\n");
+}
+
+TEST_F(ClsCommTransfer, SendWaitIsCappedAtFourSecondsWhileReceiveWaitsItsTimeOut) {
+    // A clock that moves a quarter second at every reading.
+    double now = 1000.0;
+    clsTimeout::SetClock([&now] { return now += 0.25; });
+    comm->IPortSetup_OnLine(false);
+    static_cast<IPortSetup&>(*comm).Settings()->Item("Handshaking")->Value(-1, -1, "XOn/XOff");
+    comm->IPortSetup_OnLine(true);
+    pty.Send("\x13");
+    std::this_thread::sleep_for(20ms);
+    port().TimeOut(10.0f);
+
+    double start = now;
+    EXPECT_EQ(CaughtError([&] { port().Send("X"); }).Number, kTimedOut);
+    EXPECT_GT(now - start, 4.0);
+    EXPECT_LT(now - start, 6.0);  // a pass reads the clock three times
+
+    start = now;
+    EXPECT_EQ(CaughtError([&] { port().Receive(); }).Number, kTimedOut);
+    EXPECT_GT(now - start, 10.0);
+    EXPECT_LT(now - start, 12.0);
+    pty.Send("\x11");
+}
+
+TEST_F(ClsCommTransfer, ReceiveBTakesOnlyWhatWasAsked) {
+    pty.Send("ABCDEF");
+    std::this_thread::sleep_for(20ms);
+    Variant got = block().ReceiveB(4);
+    EXPECT_EQ(got, Variant::Bytes({'A', 'B', 'C', 'D'}));
+    EXPECT_EQ(got.AsBytes().LowerBound(), 0);
+    EXPECT_EQ(port().Status(), 256);
+    EXPECT_EQ(port().Count(), 4);
+    // The rest stays, and text reads now take at most the last block's take.
+    EXPECT_EQ(comm->ReceiveDirect(), "EF");
+    pty.Send("123456");
+    std::this_thread::sleep_for(20ms);
+    EXPECT_EQ(comm->ReceiveDirect(), "1234");  // InputLen is still 4
+    EXPECT_EQ(comm->ReceiveDirect(), "56");
+    // Receive absorbs the short reads: it reads on until the line feed.
+    pty.Send("a longer reply\r\n");
+    EXPECT_EQ(port().Receive(), "a longer reply");
+    // The next on-line sets InputLen back to 0.
+    comm->IPortSetup_OnLine(false);
+    comm->IPortSetup_OnLine(true);
+    pty.Send("123456");
+    std::this_thread::sleep_for(20ms);
+    EXPECT_EQ(comm->ReceiveDirect(), "123456");
+}
+
+TEST_F(ClsCommTransfer, ReceiveBWithACommandCarriesBinaryBytes) {
+    const std::string payload("\x00\r\n\xff\x13", 5);
+    Answer(8, {"#15" + payload});
+    Variant got = block().ReceiveB(8, "DATA? 5");
+    Finish();
+    EXPECT_EQ(heard, "DATA? 5\r");
+    EXPECT_EQ(got.ToString(), "#15" + payload);
+}
+
+TEST_F(ClsCommTransfer, ReceiveBTimeOutDropsThePartialBlockAndReturnsToText) {
+    pty.Send("AB");
+    auto e = CaughtError([&] { block().ReceiveB(5); });
+    EXPECT_EQ(e.Number, kTimedOut);
+    EXPECT_EQ(e.Source, "clsComm.IPortB_ReceiveB");
+    EXPECT_EQ(e.Description, "Receive timed out after 0.3 seconds");
+    EXPECT_EQ(port().Status(), 34048);
+    EXPECT_EQ(port().Count(), 0);
+    EXPECT_EQ(port().Error(), 6);
+    // Back in text mode: a direct read hands over text, not a byte array.
+    pty.Send("xyz");
+    std::this_thread::sleep_for(20ms);
+    EXPECT_EQ(comm->ReceiveDirectV().Type(), VarType::String);
+}
+
+TEST_F(ClsCommTransfer, ReceiveBRefusesCountsBelowOne) {
+    for (int16_t count : {int16_t{0}, int16_t{-3}}) {
+        auto e = CaughtError([&] { block().ReceiveB(count); });
+        EXPECT_EQ(e.Number, kErrSubscriptOutOfRange);
+        EXPECT_EQ(e.Source, "clsComm.IPortB_ReceiveB");
+    }
+}
+
+TEST_F(ClsCommTransfer, RunStateEndsReceiveBQuietlyDroppingWhatCame) {
+    port().TimeOut(30.0f);
+    pty.Send("AB");
+    DefaultHostControl().SetRunState(8);
+    EXPECT_EQ(block().ReceiveB(5), Variant(std::string()));
+    EXPECT_EQ(port().Status(), 0);
+}
+
+TEST_F(ClsCommTransfer, SendBWritesCommandBlockAndTerminator) {
+    ByteArray data{{1, 2, 3}, 5};  // bounds 5..7 count the same as 0..2
+    block().SendB(true, Variant(data), "DATA ");
+    EXPECT_EQ(pty.Receive(10), (std::vector<uint8_t>{'D', 'A', 'T', 'A', ' ', 1, 2, 3, '\r', '\n'}));
+    EXPECT_EQ(port().Count(), 10);
+    EXPECT_EQ(port().Status(), 256);
+
+    block().SendB(false, Variant::Bytes({9, 9}));
+    EXPECT_EQ(pty.Receive(2), (std::vector<uint8_t>{9, 9}));
+    EXPECT_TRUE(pty.Receive(1, 50ms).empty());
+    EXPECT_EQ(port().Count(), 2);
+}
+
+TEST_F(ClsCommTransfer, SendBOfTextSendsItThenFailsToCountIt) {
+    auto e = CaughtError([&] { block().SendB(false, Variant("abc")); });
+    EXPECT_EQ(e.Number, kErrTypeMismatch);
+    EXPECT_EQ(e.Source, "clsComm.IPortB_SendB");
+    EXPECT_EQ(Text(pty.Receive(3)), "abc");
+    EXPECT_EQ(port().Status(), 256);
+}
+
+TEST_F(ClsCommTransfer, DirectAccessMovesCharactersExactly) {
+    comm->SendDirect("raw\r");
+    EXPECT_EQ(Text(pty.Receive(4)), "raw\r");
+    EXPECT_EQ(port().Count(), 4);
+    EXPECT_EQ(comm->ReceiveDirectV(), Variant(std::string()));  // nothing waiting, no wait
+    EXPECT_EQ(port().Count(), 0);
+    pty.Send("in\r\n");
+    std::this_thread::sleep_for(20ms);
+    EXPECT_EQ(comm->ReceiveDirect(), "in\r\n");
+    EXPECT_EQ(port().Count(), 4);
+    EXPECT_EQ(port().Status(), 256);
+}
+
+TEST_F(ClsCommTransfer, AnInstrumentThatHangsUpIsAControlError) {
+    pty.Send("half a rep");
+    std::this_thread::sleep_for(20ms);
+    pty.CloseMaster();
+    port().TimeOut(5.0f);
+    auto e = CaughtError([&] { port().Receive(); });
+    EXPECT_EQ(e.Number, 8020);
+    EXPECT_EQ(e.Source, "MSComm");
+    EXPECT_EQ(e.Description, "Error reading comm device");
+    EXPECT_FALSE(e.Detail.empty());
+}
