@@ -1,0 +1,153 @@
+// tessel demo: each driver against a simulated instrument, showing what a
+// host sees: replies, status words, counts and errors with their sources.
+#include <iomanip>
+#include <iostream>
+#include <numeric>
+#include <sstream>
+
+#include <tessel/sim.h>
+
+#include "cli.h"
+
+namespace tessel::cli {
+namespace {
+
+// Prints one call and what came of it: its result, or its error.
+class Show {
+public:
+    explicit Show(std::string call) : call_(std::move(call)) {}
+
+    template <class F>
+    void operator()(F&& fn) {
+        std::cout << "  " << std::left << std::setw(44) << call_ << "-> ";
+        try {
+            std::cout << fn() << "\n";
+        } catch (const ComError& e) {
+            std::cout << "error " << e.Number << " from " << e.Source << ": " << e.Description << "\n";
+            if (!e.Detail.empty()) std::cout << std::string(49, ' ') << e.Detail << "\n";
+        }
+    }
+
+private:
+    std::string call_;
+};
+
+std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
+
+std::string Fields(IPort& port) {
+    std::ostringstream out;
+    out << "   (Status " << port.Status() << ", Count " << port.Count() << ", Error " << port.Error() << ")";
+    return out.str();
+}
+
+void SerialDemo() {
+    std::cout << "\nSerial: clsComm and a simulated instrument on a pseudo-terminal\n";
+    sim::PtyServer instrument;
+    constexpr int16_t kPort = 1;
+    AssignSerialPort(kPort, instrument.SlavePath());
+    std::cout << "  instrument on " << instrument.SlavePath() << ", assigned to COM" << kPort << "\n\n";
+
+    auto object = CreateObject("Tessel.clsComm");
+    auto setup = QueryInterface<IPortSetup>(object);
+    auto port = QueryInterface<IPort>(object);
+    auto block = QueryInterface<IPortB>(object);
+    auto settings = setup->Settings();
+    settings->Item("Comm Port")->Value(-1, -1, Variant(kPort));
+    settings->Item("Baud Rate")->Value(-1, -1, "115200");
+
+    Show("OnLine = True")([&] {
+        setup->OnLine(true);
+        return std::string(setup->OnLine() ? "on-line" : "off-line") + ", 115200,N,8,1, RTS/CTS";
+    });
+    Show("Receive(\"*IDN?\")")([&] {
+        const std::string reply = port->Receive("*IDN?");
+        return Quoted(reply) + Fields(*port);
+    });
+    Show("Send(\"SOUR:VOLT 2.5\")")([&] {
+        port->Send("SOUR:VOLT 2.5");
+        return "sent" + Fields(*port);
+    });
+    Show("Receive(\"MEAS:VOLT?\")")([&] { return Quoted(port->Receive("MEAS:VOLT?")); });
+
+    std::cout << "\n  checked sends: *CLS, *SRE 0, *ESE 61, the command with ; *OPC, *STB? polls, *ESR?\n";
+    Show("SendE(\"INIT\")   (takes 100 ms)")([&] {
+        port->SendE("INIT");
+        return std::string("passed");
+    });
+    Show("SendE(\"MEAS:VOLT?\", reply)")([&] {
+        Variant reply;
+        port->SendE("MEAS:VOLT?", &reply);
+        return Quoted(reply.ToString());
+    });
+    Show("SendE(\"SOUR:VOLT 99\")   (out of range)")([&] {
+        port->SendE("SOUR:VOLT 99");
+        return std::string("passed");
+    });
+    Show("SendE(\"SOUR:CURR 1\")   (no such command)")([&] {
+        port->SendE("SOUR:CURR 1");
+        return std::string("passed");
+    });
+
+    std::cout << "\n  blocks\n";
+    std::vector<uint8_t> data(1000);
+    std::iota(data.begin(), data.end(), uint8_t{0});
+    Show("SendB(True, 1000 bytes, \"DATA #41000\")")([&] {
+        block->SendB(true, Variant::Bytes(data), "DATA #41000");
+        const std::string count = std::to_string(port->Count());
+        return "Count " + count + "; instrument stored " + port->Receive("DATA:LENGth?") + " bytes";
+    });
+    Show("ReceiveB(1006, \"DATA? 1000\")")([&] {
+        const auto bytes = block->ReceiveB(1006, "DATA? 1000").AsBytes().bytes;
+        port->Receive();  // the reply's own CR LF
+        const bool pattern = std::equal(bytes.begin() + 6, bytes.end(), data.begin());
+        return std::to_string(bytes.size()) + " bytes: header " + Quoted(std::string(bytes.begin(), bytes.begin() + 6)) +
+               (pattern ? ", then bytes 0, 1, 2, ... as sent by the instrument" : ", then unexpected data");
+    });
+
+    std::cout << "\n  time-outs and refusals\n";
+    port->TimeOut(0.5f);
+    Show("TimeOut = 0.5: Receive() with no reply")([&] {
+        const std::string reply = port->Receive();
+        return Quoted(reply) + Fields(*port);
+    });
+    std::cout << "  " << std::string(47, ' ') << Fields(*port) << "\n";
+    Show("a second clsComm on COM1")([&] {
+        auto other = QueryInterface<IPortSetup>(CreateObject("Tessel.clsComm"));
+        other->Settings()->Item("Comm Port")->Value(-1, -1, Variant(kPort));
+        other->OnLine(true);
+        return std::string("on-line");
+    });
+    Show("\"Comm Port\" = \"COM9\"")([&] {
+        auto other = QueryInterface<IPortSetup>(CreateObject("Tessel.clsComm"));
+        other->Settings()->Item("Comm Port")->Value(-1, -1, "COM9");
+        other->OnLine(true);
+        return std::string("on-line");
+    });
+    Show("\"Comm Port\" = 40  (/dev/ttyS39)")([&] {
+        auto other = QueryInterface<IPortSetup>(CreateObject("Tessel.clsComm"));
+        other->Settings()->Item("Comm Port")->Value(-1, -1, Variant(int16_t{40}));
+        other->OnLine(true);
+        return std::string("on-line");
+    });
+    Show("OnLine = False")([&] {
+        setup->OnLine(false);
+        return std::string(setup->OnLine() ? "on-line" : "off-line");
+    });
+    Show("Send(\"*CLS\") while off-line")([&] {
+        port->Send("*CLS");
+        return std::string("sent");
+    });
+    AssignSerialPort(kPort, "");
+}
+
+}  // namespace
+
+int Demo(Args& args) {
+    args.RequireAllTaken();
+    std::cout << "Tessel demo: the drivers against simulated IEEE 488.2 instruments\n";
+    SerialDemo();
+    std::cout << "\nlive objects left: " << LiveObjectCount() << "\n";
+    return 0;
+}
+
+}  // namespace tessel::cli
