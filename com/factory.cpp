@@ -6,6 +6,7 @@
 
 #include <tessel/comm.h>
 #include <tessel/error.h>
+#include <tessel/ethernet.h>
 #include <tessel/host.h>
 #include <tessel/timeout.h>
 
@@ -20,6 +21,7 @@ struct ClassEntry {
 const std::vector<ClassEntry>& Classes() {
     static const std::vector<ClassEntry> kClasses = {
         {"Tessel.clsComm", [] { return std::make_shared<clsComm>(); }},
+        {"Tessel.clsEthernet", [] { return std::make_shared<clsEthernet>(); }},
         {"Tessel.clsTimeout", [] { return std::make_shared<clsTimeout>(); }},
     };
     return kClasses;

@@ -10,12 +10,14 @@
 //   <tessel/parameter.h>     Parameter: a driver's settings
 //   <tessel/timeout.h>       clsTimeout: the interval timer
 //   <tessel/comm.h>          clsComm: RS-232 serial
+//   <tessel/ethernet.h>      clsEthernet: TCP/IP
 //   <tessel/serial_ports.h>  listing serial ports, port numbers to devices
 //   <tessel/factory.h>       CreateObject by program identifier
 #pragma once
 
 #include <tessel/comm.h>
 #include <tessel/error.h>
+#include <tessel/ethernet.h>
 #include <tessel/events.h>
 #include <tessel/factory.h>
 #include <tessel/format.h>

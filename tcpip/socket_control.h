@@ -1,0 +1,172 @@
+// The socket control: one TCP client connection behind the members the
+// TCP/IP driver's host form uses (remote host and port, state, connect,
+// close, send and get data) and the events it relays.
+//
+// Connect returns at once; looking the host up and connecting happen on the
+// thread's message loop, the state passing 4 (resolving), 5 (resolved),
+// 6 (connecting) to 7 (connected), or to 9 (error) with an Error event. A
+// dotted address is not looked up, but passes through the same states. Once
+// connected, TCP_NODELAY is on: a block sent in pieces (command, data, LF)
+// would otherwise wait for the delayed acknowledgement of its first piece.
+//
+// Received bytes are taken from the socket as they arrive and kept until
+// GetData takes them; beyond kReceiveLimit waiting bytes the control stops
+// reading, so that TCP's flow control holds the rest and nothing is lost.
+// Bytes handed to SendData are queued and written as the socket takes them;
+// SendComplete follows once everything queued has been handed to the system.
+// A peer that closes its side moves the state to 8 and raises Close; what it
+// sent before stays readable. A connection that fails moves it to 9 and raises
+// Error; what was received stays readable there too. Close drops everything
+// and the state is 0 when it returns.
+//
+// Refusals: a member called in a state that does not allow it, or with an
+// argument it cannot use, raises ComError at once with source "Winsock"
+// (kSocketWrongState, kSocketInvalidArgument). Failures found later arrive as
+// the Error event, with the classic socket numbers (tcpip/socket_errors.h).
+//
+// Events are raised only from the thread's message loop, while its thread
+// yields: never from inside a member, never from another thread. A handler
+// may call any member, Close included, and may destroy the control.
+//
+// Threads: the control belongs to the thread whose loop it was created on.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include <asio/ip/tcp.hpp>
+
+#include <tessel/variant.h>
+
+#include "ports/event_loop.h"
+
+namespace tessel::tcpip {
+
+enum SocketState : int16_t {
+    kStateClosed = 0,
+    kStateOpen = 1,
+    kStateListening = 2,
+    kStateConnectionPending = 3,
+    kStateResolvingHost = 4,
+    kStateHostResolved = 5,
+    kStateConnecting = 6,
+    kStateConnected = 7,
+    kStatePeerClosing = 8,
+    kStateError = 9,
+};
+
+// Type codes of GetData.
+enum DataType : int16_t {
+    kDataText = 8,       // text, one character per byte
+    kDataBytes = 8209,   // array of bytes indexed from 0
+};
+
+inline constexpr std::size_t kReceiveLimit = std::size_t{1} << 20;
+
+// Scode of the Error event: the control facility's error code for the number.
+inline constexpr int32_t ScodeOf(int16_t number) {
+    return static_cast<int32_t>(0x800A0000u | static_cast<uint16_t>(number));
+}
+
+class SocketControl {
+public:
+    explicit SocketControl(std::shared_ptr<EventLoop> loop);
+    // Closes the connection; no event follows.
+    ~SocketControl();
+    SocketControl(const SocketControl&) = delete;
+    SocketControl& operator=(const SocketControl&) = delete;
+
+    int16_t State() const { return state_; }
+
+    // Where the next Connect goes. Either may be changed at any time; a
+    // connection already made or being made is not affected.
+    const std::string& RemoteHost() const { return host_; }
+    void RemoteHost(std::string host) { host_ = std::move(host); }
+    int32_t RemotePort() const { return port_; }
+    // 0 to 65535; anything else is refused.
+    void RemotePort(int32_t port);
+
+    // Received bytes waiting for GetData.
+    int32_t BytesReceived() const { return static_cast<int32_t>(received_.size()); }
+
+    // Starts connecting to RemoteHost:RemotePort. Allowed when closed (0) or
+    // after a failure (9); needs a host and a port from 1 to 65535.
+    void Connect();
+    // Drops the connection, or the attempt, and every byte sent or received
+    // that is still waiting. Allowed in every state.
+    void Close();
+
+    // Queues text (one byte per character) or a byte array for sending.
+    // Allowed only while connected (7).
+    void SendData(const Variant& data);
+
+    // Takes waiting bytes into `data`: as text (type kDataText) or as a byte
+    // array (kDataBytes); without a type, as text when `data` already holds
+    // text and as a byte array otherwise. At most maxLen bytes when it is
+    // given (at least 1), else all. What is taken is removed. With nothing
+    // waiting the result is empty. Allowed in every state.
+    void GetData(Variant& data, const Variant& type = Variant::Missing(),
+                 const Variant& maxLen = Variant::Missing());
+
+    // ---- events ----
+    // The peer closed the connection.
+    std::function<void()> OnClose;
+    // The connection is established.
+    std::function<void()> OnConnect;
+    // New bytes arrived; bytesTotal is BytesReceived now.
+    std::function<void(int32_t bytesTotal)> OnDataArrival;
+    // The connection failed. Whatever the handler writes into Description
+    // and CancelDisplay is what the control then uses.
+    std::function<void(int16_t Number, std::string& Description, int32_t Scode, const std::string& Source,
+                       const std::string& HelpFile, int32_t HelpContext, bool& CancelDisplay)>
+        OnError;
+    // Everything queued has been handed to the system.
+    std::function<void()> OnSendComplete;
+    // Part of the queue has been written and more remains.
+    std::function<void(int32_t bytesSent, int32_t bytesRemaining)> OnSendProgress;
+
+    // How an error is shown that no Error handler cancelled (CancelDisplay
+    // left false). The control has no window of its own: by default such an
+    // error is shown nowhere.
+    std::function<void(int16_t Number, const std::string& Description)> Display;
+
+private:
+    struct Link;
+    using Alive = std::weak_ptr<bool>;
+
+    Alive Token() const { return alive_; }
+    // Where the connection stands, in words for a refusal's description.
+    std::string Situation() const;
+    void StartConnecting(const std::shared_ptr<Link>& link, std::vector<asio::ip::tcp::endpoint> endpoints);
+    void OnConnected(const std::shared_ptr<Link>& link, const std::error_code& ec);
+    void StartRead();
+    void OnRead(const std::shared_ptr<Link>& link, const std::error_code& ec, std::size_t n);
+    void StartWrite();
+    void OnWritten(const std::shared_ptr<Link>& link, const std::error_code& ec, std::size_t n);
+    void Fail(const std::error_code& ec);
+    void RaiseError(int16_t number, std::string description);
+    void Drop() noexcept;
+
+    std::shared_ptr<EventLoop> loop_;
+    int16_t state_ = kStateClosed;
+    std::string host_;
+    int32_t port_ = 0;
+    // The host and port of the current connection, for descriptions.
+    std::string linkHost_;
+    int32_t linkPort_ = 0;
+
+    std::shared_ptr<Link> link_;  // the connection; its handlers hold it too
+    bool reading_ = false;
+    bool writing_ = false;
+    std::string received_;
+    std::string pending_;  // queued, not yet handed to a write
+    // Set while the control is alive; handlers that outlive it see it expired.
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};
+
+}  // namespace tessel::tcpip

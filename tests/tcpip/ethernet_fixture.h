@@ -1,0 +1,58 @@
+// A clsEthernet and a loopback peer for it, for the driver's tests.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include <tessel/error.h>
+#include <tessel/ethernet.h>
+#include <tessel/events.h>
+#include <tessel/host.h>
+#include <tessel/parameter.h>
+
+#include "loopback.h"
+
+namespace tessel::test {
+
+inline constexpr int32_t kTimedOut = kObjectErrorBase + kErrTimedOut;
+
+// The error `call` raised; a test failure when it raised none.
+inline ComError Raised(const std::function<void()>& call) {
+    try {
+        call();
+    } catch (const ComError& e) {
+        return e;
+    }
+    ADD_FAILURE() << "no error was raised";
+    return ComError(0, "", "");
+}
+
+class EthernetTest : public ::testing::Test {
+protected:
+    void SetUp() override { DefaultHostControl().Reset(); }
+    void TearDown() override {
+        DefaultHostControl().Reset();
+        DoEvents();
+    }
+
+    void Configure(const Variant& host, const Variant& port) {
+        eth->Settings()->Item("Remote Host")->Value(-1, -1, host);
+        eth->Settings()->Item("Remote Port")->Value(-1, -1, port);
+    }
+
+    // On-line to `listener`, with the accepted side in `peer`.
+    void GoOnLine() {
+        Configure(Variant("127.0.0.1"), Variant(static_cast<int32_t>(listener.Port())));
+        eth->OnLine(true);
+        peer = listener.Accept();
+    }
+
+    std::shared_ptr<clsEthernet> eth = std::make_shared<clsEthernet>();
+    Listener listener;
+    UniqueFd peer;
+};
+
+}  // namespace tessel::test

@@ -1,0 +1,54 @@
+// clsEthernet against the simulated instrument on a loopback port: queries,
+// the checked send and the device errors it reports.
+#include <string>
+
+#include <tessel/sim.h>
+
+#include "ethernet_fixture.h"
+
+using namespace tessel;
+using namespace tessel::test;
+
+namespace {
+
+class InstrumentTest : public EthernetTest {
+protected:
+    void SetUp() override {
+        EthernetTest::SetUp();
+        Configure(Variant("127.0.0.1"), Variant(static_cast<int32_t>(server.Port())));
+        eth->OnLine(true);
+    }
+
+    sim::TcpServer server;
+};
+
+}  // namespace
+
+TEST_F(InstrumentTest, AQueryReturnsTheReplyWithoutItsLineEnd) {
+    const std::string identity = sim::Config{}.identity;
+    EXPECT_EQ(eth->Receive("*IDN?"), identity);
+    EXPECT_EQ(eth->Count(), static_cast<int32_t>(identity.size()));
+    EXPECT_EQ(eth->Status(), 256);
+}
+
+TEST_F(InstrumentTest, SendEOfAQueryReturnsItsReply) {
+    Variant reply;
+    eth->SendE("*IDN?", &reply);
+    EXPECT_EQ(reply, Variant(sim::Config{}.identity));
+}
+
+TEST_F(InstrumentTest, SendEReportsTheDevicesErrors) {
+    ComError e = Raised([&] { eth->SendE("SOUR:VOLT 100"); });  // beyond the source's range
+    EXPECT_EQ(e.Number, kObjectErrorBase + kErrExecutionError);
+    EXPECT_EQ(e.Source, "clsEthernet.IPort_SendE");
+    EXPECT_EQ(e.Description, "Device reports a execution error");
+
+    e = Raised([&] { eth->SendE("NO:SUCH:COMMand"); });
+    EXPECT_EQ(e.Number, kObjectErrorBase + kErrCommandError);
+    EXPECT_EQ(e.Source, "clsEthernet.IPort_SendE");
+
+    eth->SendE("SOUR:VOLT 1.5");  // the errors were read and cleared
+    Variant volts;
+    eth->SendE("SOUR:VOLT?", &volts);
+    EXPECT_DOUBLE_EQ(volts.ToDouble(), 1.5);
+}

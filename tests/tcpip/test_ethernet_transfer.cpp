@@ -1,0 +1,192 @@
+// clsEthernet moving text and blocks against a loopback peer: framing,
+// counts and status words, time-outs, stops, and a peer that goes away.
+#include <thread>
+
+#include "ethernet_fixture.h"
+
+using namespace tessel;
+using namespace tessel::test;
+
+namespace {
+
+std::string Text(const Variant& block) {
+    const auto& bytes = block.AsBytes().bytes;
+    return std::string(bytes.begin(), bytes.end());
+}
+
+// Answers one command line on fd with `reply`, in pieces where `pause` is.
+std::jthread Instrument(int fd, std::string command, std::vector<std::string> reply) {
+    return std::jthread([=] {
+        if (ReadLine(fd) != command) return;
+        for (const auto& piece : reply) {
+            WriteAll(fd, piece);
+            std::this_thread::sleep_for(50ms);  // so that each piece is an arrival of its own
+        }
+    });
+}
+
+void ExpectTimedOut(const ComError& e, const char* source, const char* description) {
+    EXPECT_EQ(e.Number, kTimedOut);
+    EXPECT_EQ(e.Source, source);
+    EXPECT_EQ(e.Description, description);
+}
+
+}  // namespace
+
+TEST_F(EthernetTest, SendWritesTheCommandAndALineFeed) {
+    GoOnLine();
+    eth->Send("ABC");
+    EXPECT_EQ(ReadExactly(peer.get(), 4), "ABC\n");
+    EXPECT_EQ(eth->Count(), 3);
+    EXPECT_EQ(eth->Status(), 0x100);
+}
+
+TEST_F(EthernetTest, AReplyInPiecesIsJoinedAndOnlyItsEndCounts) {
+    GoOnLine();
+    auto pieces = Instrument(peer.get(), "MEAS?\n", {"1.23", "\r\n"});
+    EXPECT_EQ(eth->Receive("MEAS?"), "1.23");
+    EXPECT_EQ(eth->Count(), 4);
+    EXPECT_EQ(eth->Status(), 0x100);
+
+    WriteAll(peer.get(), "A\r\nB\r\n");
+    EXPECT_EQ(eth->Receive(), "A\r\nB");
+    EXPECT_EQ(eth->Count(), 4);
+
+    auto lone = Instrument(peer.get(), "\n", {"ok\r\n"});
+    EXPECT_EQ(eth->Receive(""), "ok") << "an empty command is a lone LF";
+}
+
+TEST_F(EthernetTest, AReplyEndingInALoneLineFeedTimesOutWithItsCount) {
+    GoOnLine();
+    WriteAll(peer.get(), "1.23\n");
+    ExpectTimedOut(Raised([&] { eth->Receive(); }), "clsEthernet.IPort_Receive", "Receive timed out after 1 seconds");
+    EXPECT_EQ(eth->Status(), 34048);
+    EXPECT_EQ(eth->Count(), 5);
+    EXPECT_EQ(eth->Error(), 6);
+}
+
+TEST_F(EthernetTest, ErrorStaysSixAfterLaterSuccesses) {
+    GoOnLine();
+    EXPECT_EQ(Raised([&] { eth->Receive("*IDN?"); }).Number, kTimedOut);
+    EXPECT_EQ(eth->Count(), 0) << "nothing came";
+    EXPECT_EQ(ReadLine(peer.get()), "*IDN?\n");
+    WriteAll(peer.get(), "x\r\n");
+    EXPECT_EQ(eth->Receive(), "x");
+    EXPECT_EQ(eth->Status(), 0x100);
+    EXPECT_EQ(eth->Error(), 6);
+}
+
+TEST_F(EthernetTest, TimeOutIsHeldInWholeSecondsRoundedHalfToEven) {
+    eth->TimeOut(3.5f);
+    EXPECT_EQ(eth->TimeOut(), 4.0f);
+    const ComError e = Raised([&] { eth->TimeOut(32767.5f); });
+    EXPECT_EQ(e.Number, kErrOverflow);
+    EXPECT_EQ(e.Source, "clsEthernet.IPort_TimeOut");
+    EXPECT_EQ(eth->TimeOut(), 4.0f);
+
+    eth->TimeOut(2.5f);
+    EXPECT_EQ(eth->TimeOut(), 2.0f);
+    GoOnLine();
+    EXPECT_EQ(Raised([&] { eth->Receive(); }).Description, "Receive timed out after 2 seconds");
+}
+
+TEST_F(EthernetTest, SendBWritesCommandBlockAndLineFeedAndCountsThemAll) {
+    GoOnLine();
+    const std::vector<uint8_t> block{0, 1, 2, 3, 0x0A, 0x0D, 0xFE, 0xFF, 8, 9};
+    eth->SendB(true, Variant::Bytes(block), "CMD #");
+    EXPECT_EQ(ReadExactly(peer.get(), 16), "CMD #" + std::string(block.begin(), block.end()) + "\n");
+    EXPECT_EQ(eth->Count(), 16);
+
+    eth->SendB(false, Variant(ByteArray{{'x', 'y', 'z'}, 1}));  // no LF; elements whatever the bounds
+    EXPECT_EQ(eth->Count(), 3);
+    eth->Send("Z");
+    EXPECT_EQ(ReadExactly(peer.get(), 5), "xyzZ\n");
+}
+
+TEST_F(EthernetTest, ReceiveBTakesWhatWasAskedACommandThrowsAwayWhatWaitsAShortBlockTimesOut) {
+    GoOnLine();
+    WriteAll(peer.get(), "abcdef");
+    const Variant first = eth->ReceiveB(4);
+    EXPECT_EQ(first.AsBytes().LowerBound(), 0);
+    EXPECT_EQ(Text(first), "abcd");
+    EXPECT_EQ(eth->Count(), 4);
+    EXPECT_EQ(eth->Status(), 0x100);
+
+    auto instrument = Instrument(peer.get(), "DATA?\n", {"xyz"});
+    EXPECT_EQ(Text(eth->ReceiveB(3, "DATA?")), "xyz") << "\"ef\" waited and was thrown away";
+    EXPECT_EQ(Raised([&] { eth->ReceiveB(0); }).Source, "clsEthernet.IPortB_ReceiveB");
+
+    WriteAll(peer.get(), "ab");
+    ExpectTimedOut(Raised([&] { eth->ReceiveB(4); }), "clsEthernet.IPortB_ReceiveB",
+                   "Receive timed out after 1 seconds");
+    EXPECT_EQ(eth->Status(), 0x8500);
+    EXPECT_EQ(eth->Count(), 0) << "a short block is dropped";
+}
+
+TEST_F(EthernetTest, BytesReceiveBLeavesAreTakenByTheNextReceive) {
+    GoOnLine();
+    WriteAll(peer.get(), "abcdef");
+    EXPECT_EQ(Text(eth->ReceiveB(2)), "ab");
+    auto instrument = Instrument(peer.get(), "Q\n", {"gh\r\n"});
+    EXPECT_EQ(eth->Receive("Q"), "cdefgh");
+}
+
+TEST_F(EthernetTest, ARunStateStopEndsAnEmptyReceiveQuietlyAndASendAsTimedOut) {
+    Listener slow(16, 4096);  // a peer that never reads, with little room to buffer
+    Configure(Variant("127.0.0.1"), Variant(static_cast<int32_t>(slow.Port())));
+    eth->OnLine(true);
+    UniqueFd neverReads = slow.Accept();
+    eth->Send("ABC");
+    eth->TimeOut(1000.0f);  // only a stop can end these waits
+
+    auto stopSoon = [] {
+        return std::jthread([] {
+            std::this_thread::sleep_for(100ms);
+            DefaultHostControl().SetRunState(8);
+        });
+    };
+    {
+        auto host = stopSoon();
+        EXPECT_EQ(eth->Receive(), "");
+    }
+    EXPECT_EQ(eth->Status(), 0x100);
+    EXPECT_EQ(eth->Count(), 3);
+    EXPECT_EQ(eth->Error(), 0);
+
+    DefaultHostControl().Reset();
+    auto host = stopSoon();
+    ExpectTimedOut(Raised([&] { eth->Send(std::string(16 << 20, 'x')); }), "clsEthernet.IPort_Send",
+                   "Send timed out after 1000 seconds");
+    EXPECT_EQ(eth->Status(), 0xC000);
+    EXPECT_EQ(eth->Count(), 0);
+}
+
+TEST_F(EthernetTest, AStopRequestEndsAReceiveQuietlyWhateverCame) {
+    GoOnLine();
+    eth->TimeOut(1000.0f);
+    std::jthread instrument([fd = peer.get()] {
+        WriteAll(fd, "1.2");
+        std::this_thread::sleep_for(100ms);
+        DefaultHostControl().RequestStop();
+    });
+    EXPECT_EQ(eth->Receive(), "");
+    EXPECT_EQ(eth->Status(), 0);
+}
+
+TEST_F(EthernetTest, APeerThatClosesInTheMiddleOfAReply) {
+    GoOnLine();
+    std::jthread instrument([&] {
+        if (ReadLine(peer.get()) != "MEAS?\n") return;
+        WriteAll(peer.get(), "1.2");
+        peer.reset();
+    });
+    EXPECT_EQ(Raised([&] { eth->Receive("MEAS?"); }).Number, kTimedOut);
+    EXPECT_EQ(eth->Count(), 3);
+    EXPECT_EQ(eth->StateString(), "Peer is closing the connection");
+    EXPECT_FALSE(eth->OnLine());
+
+    const ComError refused = Raised([&] { eth->Send("MEAS?"); });
+    EXPECT_EQ(refused.Number, kSocketWrongState);
+    EXPECT_EQ(refused.Source, "Winsock");
+    EXPECT_EQ(eth->Status(), 0x8500) << "a refused send changes nothing";
+}
