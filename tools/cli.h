@@ -49,5 +49,6 @@ int Ports(Args& args);
 int Online(Args& args);
 int Settings(Args& args);
 int Demo(Args& args);
+int Sim(Args& args);
 
 }  // namespace tessel::cli
