@@ -91,11 +91,12 @@ std::size_t EventLoop::Yield() {
 }
 
 std::size_t EventLoop::WaitFor(std::chrono::nanoseconds bound) {
-    std::size_t ran = Yield();
-    if (ran != 0 || bound <= std::chrono::nanoseconds::zero()) return ran;
-    // The armed wake keeps the context from running out of work, so this
-    // sleeps instead of returning at once.
-    ran = io_.run_one_for(bound);
+    if (bound <= std::chrono::nanoseconds::zero()) return Yield();
+    if (io_.stopped()) io_.restart();
+    // run_one_for runs a ready handler at once and sleeps only when there is
+    // none; the armed wake keeps the context from running out of work, so it
+    // never returns early for lack of it.
+    std::size_t ran = io_.run_one_for(bound);
     if (ran != 0) ran += io_.poll();
     return ran;
 }

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <grp.h>
-#include <poll.h>
 #include <pwd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -394,7 +393,9 @@ SerialDevice SerialDevice::Open(const std::string& path) {
     if (::ioctl(device.Fd(), TIOCEXCL) != 0) detail::RaiseOpenError(errno, path);
 
     ::cfmakeraw(&raw);
-    raw.c_cc[VMIN] = 0;
+    // VMIN 1 on a non-blocking descriptor: an empty queue reads EAGAIN, so a
+    // read of 0 can only mean a hang-up, with no poll needed to tell.
+    raw.c_cc[VMIN] = 1;
     raw.c_cc[VTIME] = 0;
     raw.c_cflag |= CLOCAL | CREAD;
     if (::tcsetattr(device.Fd(), TCSANOW, &raw) != 0) {
@@ -494,6 +495,7 @@ std::size_t SerialDevice::InputPending() const {
 }
 
 std::size_t SerialDevice::OutputPending() const {
+    if (pty_) return 0;  // a pseudo-terminal has no transmitter: nothing ever waits in it
     int count = 0;
     if (::ioctl(Fd(), TIOCOUTQ, &count) != 0) RaiseIoError(errno, "counting output");
     return static_cast<std::size_t>(count);
@@ -507,15 +509,8 @@ std::size_t SerialDevice::Read(std::span<uint8_t> into) {
     if (into.empty()) return 0;
     const ssize_t n = ::read(Fd(), into.data(), into.size());
     if (n > 0) return static_cast<std::size_t>(n);
-    if (n < 0) {
-        if (errno == EAGAIN || errno == EINTR) return 0;
-        RaiseIoError(errno, "reading");
-    }
-    // With VMIN = VTIME = 0 a terminal answers 0 both when nothing is waiting
-    // and, forever, once it has hung up; only poll tells the two apart.
-    struct pollfd p {Fd(), POLLIN, 0};
-    if (::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR))) RaiseIoError(EIO, "reading");
-    return 0;
+    if (n < 0 && (errno == EAGAIN || errno == EINTR)) return 0;
+    RaiseIoError(n < 0 ? errno : EIO, "reading");  // 0 is a hang-up (VMIN is 1)
 }
 
 std::size_t SerialDevice::Write(std::span<const uint8_t> bytes) {

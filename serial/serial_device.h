@@ -94,8 +94,7 @@ public:
     void DiscardInput();
 
     // Reads what is there without blocking: the number of bytes read, 0 when
-    // nothing is waiting. A hang-up (read returns 0 and poll reports POLLHUP,
-    // or EIO) raises 8020.
+    // nothing is waiting. A hang-up (read returns 0, or EIO) raises 8020.
     std::size_t Read(std::span<uint8_t> into);
     // Writes what the kernel takes now: the number of bytes written, 0 when
     // the queue is full or XOFF holds the output. Failures raise 8020.
