@@ -15,12 +15,24 @@
 #include <utility>
 
 #include <tessel/error.h>
+#include <tessel/format.h>
 #include <tessel/host.h>
 
 namespace tessel {
 
 [[noreturn]] inline void Reraise(const ComError& e, std::string_view source, const std::string& description) {
     RaiseError(e.Number, std::string(source), description, e.HelpFile, e.HelpContext, e.Detail);
+}
+
+// Raises the library's time-out error, kObjectErrorBase + 2015, as a member
+// detected it: with its own source, outside both handlers.
+[[noreturn]] inline void RaiseTimedOut(std::string_view source, const std::string& description) {
+    RaiseError(kObjectErrorBase + kErrTimedOut, std::string(source), description);
+}
+
+// A time-out description that names the wait: lead + "2.5" + " seconds".
+inline std::string TimedOutAfter(std::string_view lead, const Variant& seconds) {
+    return std::string(lead) + FormatValue(seconds) + " seconds";
 }
 
 template <class F>

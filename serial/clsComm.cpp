@@ -5,7 +5,6 @@
 
 #include <tessel/error.h>
 #include <tessel/events.h>
-#include <tessel/format.h>
 #include <tessel/host.h>
 #include <tessel/timeout.h>
 
@@ -26,9 +25,6 @@ constexpr const char* kSendBSource = "clsComm.IPortB_SendB";
 constexpr const char* kReceiveBSource = "clsComm.IPortB_ReceiveB";
 
 constexpr const char* kLineEnd = "\r\n";
-constexpr uint16_t kStatusComplete = 0x0100;
-constexpr uint16_t kStatusReceiveTimedOut = 0x8500;
-constexpr int16_t kErrorAborted = 6;
 constexpr float kSendWaitLimit = 4.0f;
 
 struct SettingDefinition {
@@ -55,13 +51,7 @@ const std::vector<SettingDefinition>& SettingDefinitions() {
     return kSettings;
 }
 
-[[noreturn]] void RaiseTimeout(const char* source, const std::string& description) {
-    RaiseError(kObjectErrorBase + kErrTimedOut, source, description);
-}
-
-std::string ReceiveTimeoutText(float timeOut) {
-    return "Receive timed out after " + FormatValue(Variant(timeOut)) + " seconds";
-}
+std::string ReceiveTimeoutText(float timeOut) { return TimedOutAfter("Receive timed out after ", Variant(timeOut)); }
 
 bool IsLineFeedEnded(const std::string& s) { return !s.empty() && s.back() == '\n'; }
 
@@ -163,7 +153,7 @@ void clsComm::IPort_Send(std::string_view strCommand) {
         mobjComm->Output(Variant(std::string(strCommand) + kLineEnd));
         return OutputStillPending();
     });
-    if (pending) RaiseTimeout(kSendSource, "Send timed out");
+    if (pending) RaiseTimedOut(kSendSource, "Send timed out");
     mintStatus = kStatusComplete;
     mlngCount = static_cast<int32_t>(strCommand.size());
     WithGeneralHandler(kSendSource, [] { DoEvents(); });
@@ -204,7 +194,7 @@ std::string clsComm::IPort_Receive(const Variant& strCommand) {
         mintStatus = kStatusReceiveTimedOut;
         mlngCount = static_cast<int32_t>(collected.size());
         mintError = kErrorAborted;
-        RaiseTimeout(kReceiveSource, ReceiveTimeoutText(msngTimeOut));
+        RaiseTimedOut(kReceiveSource, ReceiveTimeoutText(msngTimeOut));
     } else {
         return {};  // the host's run state ended the wait before anything came
     }
@@ -277,7 +267,7 @@ Variant clsComm::IPortB_ReceiveB(int16_t intCount, const Variant& vntCommand) {
         mintStatus = kStatusReceiveTimedOut;
         mlngCount = 0;
         mintError = kErrorAborted;
-        RaiseTimeout(kReceiveBSource, ReceiveTimeoutText(msngTimeOut));
+        RaiseTimedOut(kReceiveBSource, ReceiveTimeoutText(msngTimeOut));
     }
     WithGeneralHandler(kReceiveBSource, [] { DoEvents(); });
     return Variant(std::string());  // the host's run state ended the wait
@@ -290,7 +280,7 @@ void clsComm::IPortB_SendB(bool blnLastBlock, const Variant& vntData, std::strin
         if (blnLastBlock) mobjComm->Output(Variant(kLineEnd));
         return OutputStillPending();
     });
-    if (pending) RaiseTimeout(kSendBSource, "Send timed out");
+    if (pending) RaiseTimedOut(kSendBSource, "Send timed out");
     WithGeneralHandler(kSendBSource, [&] {
         mintStatus = kStatusComplete;
         const ByteArray& data = vntData.AsBytes();

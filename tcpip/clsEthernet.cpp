@@ -38,11 +38,6 @@ constexpr const char* kSendESource = "clsEthernet.IPort_SendE";
 // an instrument's replies, not for a network's.
 constexpr float kConnectionWait = 5.0f;
 
-constexpr uint16_t kStatusComplete = 0x0100;
-constexpr uint16_t kStatusSendTimedOut = 0xC000;
-constexpr uint16_t kStatusReceiveTimedOut = 0x8500;
-constexpr int16_t kErrorAborted = 6;
-
 // By socket state code, 0 to 9.
 constexpr const char* kStateTexts[] = {
     "Closed",
@@ -58,7 +53,7 @@ constexpr const char* kStateTexts[] = {
 };
 
 [[noreturn]] void RaiseTimeOut(const char* source, const char* lead, const Variant& seconds) {
-    RaiseError(kObjectErrorBase + kErrTimedOut, source, lead + FormatValue(seconds) + " seconds");
+    RaiseTimedOut(source, TimedOutAfter(lead, seconds));
 }
 
 bool EndsWithLineEnd(const std::string& text) {

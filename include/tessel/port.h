@@ -39,6 +39,13 @@ namespace tessel {
 
 class Parameter;
 
+// Status words and error codes of the message-port drivers, in the GPIB
+// library's terms.
+inline constexpr uint16_t kStatusComplete = 0x0100;         // CMPL: the transfer completed
+inline constexpr uint16_t kStatusSendTimedOut = 0xC000;     // ERR | TIMO (TCP/IP sends)
+inline constexpr uint16_t kStatusReceiveTimedOut = 0x8500;  // ERR | CMPL | 0x400
+inline constexpr int16_t kErrorAborted = 6;                 // EABO: operation aborted
+
 class IPort {
 public:
     // Seconds.

@@ -13,6 +13,7 @@
 #include <tessel/serial_ports.h>
 
 #include "serial/serial_device.h"
+#include "support/errors.h"
 #include "support/pty.h"
 
 using namespace tessel;
@@ -20,17 +21,9 @@ using ::testing::HasSubstr;
 
 namespace {
 
-constexpr int16_t kPort = 7;
+using test::CaughtError;
 
-ComError CaughtError(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const ComError& e) {
-        return e;
-    }
-    ADD_FAILURE() << "no ComError was raised";
-    return ComError(0, "", "");
-}
+constexpr int16_t kPort = 7;
 
 void ExpectControlError(const ComError& e, int32_t number, const std::string& description) {
     EXPECT_EQ(e.Number, number) << e.Detail;

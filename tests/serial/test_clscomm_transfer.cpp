@@ -16,6 +16,7 @@
 #include <tessel/serial_ports.h>
 #include <tessel/timeout.h>
 
+#include "support/errors.h"
 #include "support/pty.h"
 
 using namespace tessel;
@@ -23,20 +24,12 @@ using namespace std::chrono_literals;
 
 namespace {
 
+using test::CaughtError;
+
 constexpr int16_t kPort = 8;
-constexpr int32_t kTimedOut = kObjectErrorBase + kErrTimedOut;
+using test::kTimedOut;
 
 std::string Text(const std::vector<uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
-
-ComError CaughtError(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const ComError& e) {
-        return e;
-    }
-    ADD_FAILURE() << "no ComError was raised";
-    return ComError(0, "", "");
-}
 
 class ClsCommTransfer : public ::testing::Test {
 protected:

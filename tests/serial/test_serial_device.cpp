@@ -28,25 +28,17 @@
 
 #include "serial/comm_errors.h"
 #include "serial/serial_device.h"
+#include "support/errors.h"
 #include "support/pty.h"
 
 namespace tessel::serial {
 namespace {
 
+using test::CaughtError;
+
 using ::testing::HasSubstr;
 using ::testing::Not;
 using namespace std::chrono_literals;
-
-// The error `call` raised; fails the test when it raised nothing.
-ComError CaughtError(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const ComError& e) {
-        return e;
-    }
-    ADD_FAILURE() << "no ComError was raised";
-    return ComError(0, "", "");
-}
 
 void ExpectControlError(const ComError& e, int code) {
     EXPECT_EQ(e.Number, code) << e.Detail;

@@ -14,21 +14,10 @@
 #include <tessel/parameter.h>
 
 #include "loopback.h"
+#include "support/errors.h"
 
 namespace tessel::test {
 
-inline constexpr int32_t kTimedOut = kObjectErrorBase + kErrTimedOut;
-
-// The error `call` raised; a test failure when it raised none.
-inline ComError Raised(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const ComError& e) {
-        return e;
-    }
-    ADD_FAILURE() << "no error was raised";
-    return ComError(0, "", "");
-}
 
 class EthernetTest : public ::testing::Test {
 protected:

@@ -38,12 +38,12 @@ TEST_F(InstrumentTest, SendEOfAQueryReturnsItsReply) {
 }
 
 TEST_F(InstrumentTest, SendEReportsTheDevicesErrors) {
-    ComError e = Raised([&] { eth->SendE("SOUR:VOLT 100"); });  // beyond the source's range
+    ComError e = CaughtError([&] { eth->SendE("SOUR:VOLT 100"); });  // beyond the source's range
     EXPECT_EQ(e.Number, kObjectErrorBase + kErrExecutionError);
     EXPECT_EQ(e.Source, "clsEthernet.IPort_SendE");
     EXPECT_EQ(e.Description, "Device reports a execution error");
 
-    e = Raised([&] { eth->SendE("NO:SUCH:COMMand"); });
+    e = CaughtError([&] { eth->SendE("NO:SUCH:COMMand"); });
     EXPECT_EQ(e.Number, kObjectErrorBase + kErrCommandError);
     EXPECT_EQ(e.Source, "clsEthernet.IPort_SendE");
 

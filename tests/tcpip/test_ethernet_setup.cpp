@@ -28,7 +28,7 @@ TEST_F(EthernetTest, OnLineConnectsOffLineClosesAndASecondOnLineIsRefused) {
     GoOnLine();
     EXPECT_TRUE(eth->OnLine());
     EXPECT_EQ(eth->StateString(), "Connected");
-    const ComError twice = Raised([&] { eth->OnLine(true); });
+    const ComError twice = CaughtError([&] { eth->OnLine(true); });
     EXPECT_EQ(twice.Number, kSocketWrongState);
     EXPECT_EQ(twice.Source, "Winsock");
     EXPECT_TRUE(eth->OnLine());
@@ -42,7 +42,7 @@ TEST_F(EthernetTest, OnLineConnectsOffLineClosesAndASecondOnLineIsRefused) {
 
 TEST_F(EthernetTest, ARefusedConnectionFailsAtOnceWithTheSocketsError) {
     Configure(Variant("127.0.0.1"), Variant(static_cast<int32_t>(UnusedPort())));
-    const ComError e = Raised([&] { eth->OnLine(true); });
+    const ComError e = CaughtError([&] { eth->OnLine(true); });
     EXPECT_EQ(e.Number, kSocketConnectionRefused) << e.Description;  // not the 5-second time-out
     EXPECT_EQ(e.Source, "Winsock");
     EXPECT_FALSE(eth->OnLine());
@@ -56,7 +56,7 @@ TEST_F(EthernetTest, AHostThatNeitherAnswersNorRefusesTimesOutAfterFiveSeconds) 
     UniqueFd filler = ConnectTo(full.Port());  // takes the only place in its queue
     Configure(Variant("127.0.0.1"), Variant(static_cast<int32_t>(full.Port())));
     eth->TimeOut(1.0f);  // not the on-line wait's limit
-    const ComError e = Raised([&] { eth->OnLine(true); });
+    const ComError e = CaughtError([&] { eth->OnLine(true); });
     EXPECT_EQ(e.Number, kTimedOut);
     EXPECT_EQ(e.Source, "clsEthernet.IPortSetup_OnLine");
     EXPECT_EQ(e.Description, "Go on-line timed out after 5 seconds");
@@ -68,12 +68,12 @@ TEST_F(EthernetTest, SettingsAreReadAtOnLineAndTheirFailuresNameTheMember) {
     Configure(Variant("127.0.0.1"), Variant("not a port"));
     EXPECT_TRUE(eth->OnLine()) << "a change takes effect at the next on-line";
     eth->OnLine(false);
-    ComError e = Raised([&] { eth->OnLine(true); });
+    ComError e = CaughtError([&] { eth->OnLine(true); });
     EXPECT_EQ(e.Number, kErrTypeMismatch);
     EXPECT_EQ(e.Source, "clsEthernet.IPortSetup_Online");
 
     Configure(Variant("127.0.0.1"), Variant(70000));
-    e = Raised([&] { eth->OnLine(true); });
+    e = CaughtError([&] { eth->OnLine(true); });
     EXPECT_EQ(e.Number, kSocketInvalidArgument);
     EXPECT_EQ(e.Source, "Winsock");
 }

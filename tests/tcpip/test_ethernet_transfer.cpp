@@ -59,7 +59,7 @@ TEST_F(EthernetTest, AReplyInPiecesIsJoinedAndOnlyItsEndCounts) {
 TEST_F(EthernetTest, AReplyEndingInALoneLineFeedTimesOutWithItsCount) {
     GoOnLine();
     WriteAll(peer.get(), "1.23\n");
-    ExpectTimedOut(Raised([&] { eth->Receive(); }), "clsEthernet.IPort_Receive", "Receive timed out after 1 seconds");
+    ExpectTimedOut(CaughtError([&] { eth->Receive(); }), "clsEthernet.IPort_Receive", "Receive timed out after 1 seconds");
     EXPECT_EQ(eth->Status(), 34048);
     EXPECT_EQ(eth->Count(), 5);
     EXPECT_EQ(eth->Error(), 6);
@@ -67,7 +67,7 @@ TEST_F(EthernetTest, AReplyEndingInALoneLineFeedTimesOutWithItsCount) {
 
 TEST_F(EthernetTest, ErrorStaysSixAfterLaterSuccesses) {
     GoOnLine();
-    EXPECT_EQ(Raised([&] { eth->Receive("*IDN?"); }).Number, kTimedOut);
+    EXPECT_EQ(CaughtError([&] { eth->Receive("*IDN?"); }).Number, kTimedOut);
     EXPECT_EQ(eth->Count(), 0) << "nothing came";
     EXPECT_EQ(ReadLine(peer.get()), "*IDN?\n");
     WriteAll(peer.get(), "x\r\n");
@@ -79,7 +79,7 @@ TEST_F(EthernetTest, ErrorStaysSixAfterLaterSuccesses) {
 TEST_F(EthernetTest, TimeOutIsHeldInWholeSecondsRoundedHalfToEven) {
     eth->TimeOut(3.5f);
     EXPECT_EQ(eth->TimeOut(), 4.0f);
-    const ComError e = Raised([&] { eth->TimeOut(32767.5f); });
+    const ComError e = CaughtError([&] { eth->TimeOut(32767.5f); });
     EXPECT_EQ(e.Number, kErrOverflow);
     EXPECT_EQ(e.Source, "clsEthernet.IPort_TimeOut");
     EXPECT_EQ(eth->TimeOut(), 4.0f);
@@ -87,7 +87,7 @@ TEST_F(EthernetTest, TimeOutIsHeldInWholeSecondsRoundedHalfToEven) {
     eth->TimeOut(2.5f);
     EXPECT_EQ(eth->TimeOut(), 2.0f);
     GoOnLine();
-    EXPECT_EQ(Raised([&] { eth->Receive(); }).Description, "Receive timed out after 2 seconds");
+    EXPECT_EQ(CaughtError([&] { eth->Receive(); }).Description, "Receive timed out after 2 seconds");
 }
 
 TEST_F(EthernetTest, SendBWritesCommandBlockAndLineFeedAndCountsThemAll) {
@@ -114,10 +114,10 @@ TEST_F(EthernetTest, ReceiveBTakesWhatWasAskedACommandThrowsAwayWhatWaitsAShortB
 
     auto instrument = Instrument(peer.get(), "DATA?\n", {"xyz"});
     EXPECT_EQ(Text(eth->ReceiveB(3, "DATA?")), "xyz") << "\"ef\" waited and was thrown away";
-    EXPECT_EQ(Raised([&] { eth->ReceiveB(0); }).Source, "clsEthernet.IPortB_ReceiveB");
+    EXPECT_EQ(CaughtError([&] { eth->ReceiveB(0); }).Source, "clsEthernet.IPortB_ReceiveB");
 
     WriteAll(peer.get(), "ab");
-    ExpectTimedOut(Raised([&] { eth->ReceiveB(4); }), "clsEthernet.IPortB_ReceiveB",
+    ExpectTimedOut(CaughtError([&] { eth->ReceiveB(4); }), "clsEthernet.IPortB_ReceiveB",
                    "Receive timed out after 1 seconds");
     EXPECT_EQ(eth->Status(), 0x8500);
     EXPECT_EQ(eth->Count(), 0) << "a short block is dropped";
@@ -155,7 +155,7 @@ TEST_F(EthernetTest, ARunStateStopEndsAnEmptyReceiveQuietlyAndASendAsTimedOut) {
 
     DefaultHostControl().Reset();
     auto host = stopSoon();
-    ExpectTimedOut(Raised([&] { eth->Send(std::string(16 << 20, 'x')); }), "clsEthernet.IPort_Send",
+    ExpectTimedOut(CaughtError([&] { eth->Send(std::string(16 << 20, 'x')); }), "clsEthernet.IPort_Send",
                    "Send timed out after 1000 seconds");
     EXPECT_EQ(eth->Status(), 0xC000);
     EXPECT_EQ(eth->Count(), 0);
@@ -180,12 +180,12 @@ TEST_F(EthernetTest, APeerThatClosesInTheMiddleOfAReply) {
         WriteAll(peer.get(), "1.2");
         peer.reset();
     });
-    EXPECT_EQ(Raised([&] { eth->Receive("MEAS?"); }).Number, kTimedOut);
+    EXPECT_EQ(CaughtError([&] { eth->Receive("MEAS?"); }).Number, kTimedOut);
     EXPECT_EQ(eth->Count(), 3);
     EXPECT_EQ(eth->StateString(), "Peer is closing the connection");
     EXPECT_FALSE(eth->OnLine());
 
-    const ComError refused = Raised([&] { eth->Send("MEAS?"); });
+    const ComError refused = CaughtError([&] { eth->Send("MEAS?"); });
     EXPECT_EQ(refused.Number, kSocketWrongState);
     EXPECT_EQ(refused.Source, "Winsock");
     EXPECT_EQ(eth->Status(), 0x8500) << "a refused send changes nothing";
