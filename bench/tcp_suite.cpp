@@ -1,0 +1,152 @@
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <tessel/error.h>
+#include <tessel/ethernet.h>
+#include <tessel/sim.h>
+
+#include "raw_clients.h"
+#include "suites.h"
+
+namespace tessel::bench {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr float kWaitSeconds = 2.0f;
+
+// DATA? answers "#5" + "32768" + the bytes + CR LF. ReceiveB counts in 16
+// bits, so one call takes at most 32767 bytes: the reply comes in two calls,
+// the header with all but the last 8 data bytes, then those 8 and the CR LF.
+constexpr std::size_t kPayload = 32768;
+constexpr const char* kBlockCommand = "DATA? 32768";
+constexpr int16_t kFirstCall = 32767;
+
+std::vector<uint8_t> ExpectedBlockReply() {
+    std::vector<uint8_t> reply;
+    const std::string header = "#5" + std::to_string(kPayload);
+    reply.insert(reply.end(), header.begin(), header.end());
+    for (std::size_t i = 0; i < kPayload; ++i) reply.push_back(static_cast<uint8_t>(i % 256));
+    reply.push_back('\r');
+    reply.push_back('\n');
+    return reply;
+}
+
+bool Same(const std::vector<uint8_t>& got, const uint8_t* expected, std::size_t count) {
+    return got.size() == count && std::memcmp(got.data(), expected, count) == 0;
+}
+
+double Micro(double seconds) { return seconds * 1e6; }
+double MegabytesPerSecond(double seconds) {
+    return seconds > 0.0 ? static_cast<double>(kPayload) / seconds / 1e6 : 0.0;
+}
+
+}  // namespace
+
+Table TcpSuite(const Options& options) {
+    const std::set<pid_t> before = ThreadIds();
+    sim::TcpServer instruments;  // a fresh instrument for each connection
+    const std::set<pid_t> withInstruments = ThreadIds();
+    const std::string identity = sim::Config{}.identity;
+
+    auto eth = std::make_shared<clsEthernet>();
+    IPortSetup& setup = *eth;
+    IPort& io = *eth;
+    IPortB& blocks = *eth;
+    setup.Settings()->Item("Remote Host")->Value(-1, -1, Variant("127.0.0.1"));
+    setup.Settings()->Item("Remote Port")->Value(-1, -1, Variant(static_cast<int32_t>(instruments.Port())));
+    setup.OnLine(true);
+
+    RawTcpClient raw(instruments.Port(), std::chrono::milliseconds(static_cast<int>(kWaitSeconds * 1000)));
+    const std::string rawIdentity = identity + "\r\n";
+    const std::set<pid_t> helpers = Minus(ThreadIds(), withInstruments);
+
+    Side ours{[&] {
+                  if (io.Receive("*IDN?") != identity) throw std::runtime_error("TCP driver: wrong *IDN? reply");
+              },
+              SideCpu(helpers)};
+    Side rawSide{[&] {
+                     if (raw.Query("*IDN?") != rawIdentity)
+                         throw std::runtime_error("raw TCP client: wrong *IDN? reply");
+                 },
+                 SideCpu()};
+    if (!options.runOurs) ours.exchange = nullptr;
+    if (!options.runRaw) rawSide.exchange = nullptr;
+    const Pair q = Alternate(options.queries, ours, rawSide);
+
+    const std::vector<uint8_t> expected = ExpectedBlockReply();
+    std::vector<uint8_t> rawBuffer(expected.size());
+    Side oursBlock{[&] {
+                       const auto restCount = static_cast<int16_t>(expected.size() - kFirstCall);
+                       const Variant first = blocks.ReceiveB(kFirstCall, Variant(kBlockCommand));
+                       const Variant rest = blocks.ReceiveB(restCount);
+                       if (!Same(first.AsBytes().bytes, expected.data(), kFirstCall) ||
+                           !Same(rest.AsBytes().bytes, expected.data() + kFirstCall, restCount))
+                           throw std::runtime_error("TCP driver: wrong DATA? reply");
+                   },
+                   SideCpu(helpers)};
+    Side rawBlock{[&] {
+                      raw.Exchange(kBlockCommand, rawBuffer.data(), rawBuffer.size());
+                      if (!Same(rawBuffer, expected.data(), expected.size()))
+                          throw std::runtime_error("raw TCP client: wrong DATA? reply");
+                  },
+                  SideCpu()};
+    if (!options.runOurs) oursBlock.exchange = nullptr;
+    if (!options.runRaw) rawBlock.exchange = nullptr;
+    const Pair b = Alternate(options.blocks, oursBlock, rawBlock);
+
+    Table t;
+    t.title = "tcp     *IDN? and 32 KiB blocks over loopback";
+    t.notes.push_back("queries: warm-up " + std::to_string(options.queries.warmup) + " + measured " +
+                      std::to_string(options.queries.iterations) + " per side, alternating in blocks of " +
+                      std::to_string(options.queries.block));
+    t.notes.push_back("blocks: warm-up " + std::to_string(options.blocks.warmup) + " + measured " +
+                      std::to_string(options.blocks.iterations) + " per side, alternating in blocks of " +
+                      std::to_string(options.blocks.block));
+    t.notes.push_back("ours: clsEthernet::Receive(\"*IDN?\"); ReceiveB(32767, \"DATA? 32768\") + ReceiveB(10)");
+    t.notes.push_back("raw: blocking socket, TCP_NODELAY, SO_RCVTIMEO; send, recv until CR LF / all 32777 bytes");
+    t.notes.push_back("threads: " + std::to_string(Minus(withInstruments, before).size()) +
+                      " instrument (not counted), " + std::to_string(helpers.size()) +
+                      " started by the driver (counted on our side)");
+    t.rows.push_back(Row::Goal("latency median", "us", Micro(q.ours.Median()), Micro(q.raw.Median()),
+                               Target::RatioAtMost, 1.10));
+    t.rows.push_back(Row::Info("latency p99", "us", Micro(q.ours.Percentile(0.99)), Micro(q.raw.Percentile(0.99))));
+    t.rows.push_back(Row::Goal("CPU per query, block median", "us", Micro(q.ours.CpuPerExchange()),
+                               Micro(q.raw.CpuPerExchange()), Target::RatioAtMost, 1.5));
+    t.rows.push_back(Row::Info("CPU per query, mean", "us", Micro(q.ours.MeanCpuPerExchange()),
+                               Micro(q.raw.MeanCpuPerExchange())));
+    t.rows.push_back(Row::Goal("32 KiB block, median", "MB/s", MegabytesPerSecond(b.ours.Median()),
+                               MegabytesPerSecond(b.raw.Median()), Target::RatioAtLeast, 0.5));
+    t.rows.push_back(Row::Info("32 KiB block, p99 time", "us", Micro(b.ours.Percentile(0.99)),
+                               Micro(b.raw.Percentile(0.99))));
+    t.rows.push_back(Row::Info("CPU per 32 KiB block, block median", "us", Micro(b.ours.CpuPerExchange()),
+                               Micro(b.raw.CpuPerExchange())));
+
+    if (options.waits) {
+        io.TimeOut(kWaitSeconds);
+        auto oursWaits = [&] {
+            try {
+                (void)io.Receive();
+            } catch (const ComError& e) {
+                if (e.Number == kObjectErrorBase + kErrTimedOut) return;
+                throw;
+            }
+            throw std::runtime_error("TCP driver: a receive with nothing coming did not time out");
+        };
+        auto rawWaits = [&] {
+            if (raw.WaitForNothing() != 0) throw std::runtime_error("raw TCP client: unexpected input");
+        };
+        const WaitCost oursWait = options.runOurs ? MeasureWait(ours.cpu, oursWaits) : WaitCost{};
+        const WaitCost rawWait = options.runRaw ? MeasureWait(rawSide.cpu, rawWaits) : WaitCost{};
+        t.rows.push_back(Row::Info("CPU while waiting 2 s", "% core", oursWait.CorePercent(), rawWait.CorePercent()));
+        t.rows.push_back(Row::Info("wall time of that wait", "s", oursWait.wallSeconds, rawWait.wallSeconds));
+    }
+    setup.OnLine(false);
+    return t;
+}
+
+}  // namespace tessel::bench
