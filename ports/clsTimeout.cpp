@@ -13,9 +13,18 @@ namespace {
 double SystemSecondsSinceMidnight() {
     timespec ts{};
     clock_gettime(CLOCK_REALTIME, &ts);
-    tm local{};
-    localtime_r(&ts.tv_sec, &local);
-    return local.tm_hour * 3600.0 + local.tm_min * 60.0 + local.tm_sec + ts.tv_nsec * 1e-9;
+    // Every wait reads the clock several times a pass; the local time of day
+    // changes its offset only between whole seconds, so one conversion per
+    // second and thread serves them all.
+    thread_local time_t convertedSecond = -1;
+    thread_local double secondSinceMidnight = 0.0;
+    if (ts.tv_sec != convertedSecond) {
+        tm local{};
+        localtime_r(&ts.tv_sec, &local);
+        secondSinceMidnight = local.tm_hour * 3600.0 + local.tm_min * 60.0 + local.tm_sec;
+        convertedSecond = ts.tv_sec;
+    }
+    return secondSinceMidnight + ts.tv_nsec * 1e-9;
 }
 
 clsTimeout::Clock& ClockSlot() {

@@ -86,25 +86,37 @@ void EventLoop::ArmWake() {
 }
 
 std::size_t EventLoop::Yield() {
+    if (!posted_ && std::chrono::steady_clock::now() - lastLook_ < kCoalesceWindow) return 0;
+    return Look();
+}
+
+std::size_t EventLoop::Look() {
     if (io_.stopped()) io_.restart();
-    return io_.poll();
+    const std::size_t ran = io_.poll();
+    Looked();
+    return ran;
 }
 
 std::size_t EventLoop::WaitFor(std::chrono::nanoseconds bound) {
-    if (bound <= std::chrono::nanoseconds::zero()) return Yield();
     if (io_.stopped()) io_.restart();
     // run_one_for runs a ready handler at once and sleeps only when there is
     // none; the armed wake keeps the context from running out of work, so it
-    // never returns early for lack of it.
-    std::size_t ran = io_.run_one_for(bound);
-    if (ran != 0) ran += io_.poll();
+    // never returns early for lack of it. Further ready handlers wait for the
+    // caller's next pass rather than cost a look of their own now.
+    const std::size_t ran = bound > std::chrono::nanoseconds::zero() ? io_.run_one_for(bound) : io_.poll();
+    Looked();
     return ran;
+}
+
+void EventLoop::Post(std::function<void()> fn) {
+    posted_ = true;
+    asio::post(io_, std::move(fn));
 }
 
 std::size_t DoEvents() { return EventLoop::Current()->Yield(); }
 
 std::size_t WaitForEvents(std::chrono::nanoseconds bound) { return EventLoop::Current()->WaitFor(bound); }
 
-void Post(std::function<void()> fn) { asio::post(EventLoop::Current()->Context(), std::move(fn)); }
+void Post(std::function<void()> fn) { EventLoop::Current()->Post(std::move(fn)); }
 
 }  // namespace tessel

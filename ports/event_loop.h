@@ -15,6 +15,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <memory>
 
 namespace tessel {
@@ -31,18 +32,37 @@ public:
 
     asio::io_context& Context() { return io_; }
 
-    // Runs every ready handler without blocking.
+    // Runs every ready handler without blocking. A yield that follows the
+    // loop's last look for events within kCoalesceWindow, with nothing posted
+    // since, skips the system call: a chain of yields (the end of one member,
+    // the start of the next) costs one look. Events that became ready within
+    // that window run at the next look, at the latest in the next wait. Code
+    // that decides something from what the yield delivered (a guarded socket
+    // call raising a recorded error, a wait ending on its timer) uses Look.
     std::size_t Yield();
-    // Runs ready handlers; when none is ready, sleeps until one is, the bound
-    // passes, or a wake arrives. Returns the number of handlers run.
+    // Runs every ready handler without blocking; always looks for events.
+    std::size_t Look();
+    // Runs a ready handler; when none is ready, sleeps until one is, the bound
+    // passes, or a wake arrives. Always looks for events. Returns the number
+    // of handlers run.
     std::size_t WaitFor(std::chrono::nanoseconds bound);
+    // Queues fn for the loop's next yield or wait.
+    void Post(std::function<void()> fn);
+
+    static constexpr std::chrono::microseconds kCoalesceWindow{20};
 
 private:
     void ArmWake();
+    void Looked() { lastLook_ = std::chrono::steady_clock::now(); posted_ = false; }
 
-    asio::io_context io_{1};
+    // One thread runs the loop, so the reactor needs no locks of its own; the
+    // scheduler keeps its lock for completions that Asio's name resolver
+    // posts from its private thread.
+    asio::io_context io_{ASIO_CONCURRENCY_HINT_UNSAFE_IO};
     asio::posix::stream_descriptor wake_;
     int slot_ = -1;
+    std::chrono::steady_clock::time_point lastLook_{};
+    bool posted_ = false;
 };
 
 }  // namespace tessel

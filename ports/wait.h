@@ -6,6 +6,12 @@
 // sleeps in the loop until an event arrives (input, output drained, a socket
 // event, a wake from the host), the timer's deadline, or `hint` seconds for
 // progress that raises no event (a UART's own queue draining). Nothing spins.
+//
+// The first pass may share the loop's last look for events (see
+// EventLoop::Yield) only while its end cannot be decided by the timer or the
+// run state: when the run state already asks to stop, or the timer is about
+// to expire, it looks afresh, so a wait never ends without having seen what
+// had arrived.
 #pragma once
 
 #include <algorithm>
@@ -26,23 +32,31 @@ public:
     static constexpr double kMaxSleepSeconds = 0.1;
     static constexpr double kNoHint = std::numeric_limits<double>::infinity();
 
-    WaitYield(EventLoop& loop, const clsTimeout& timer) : loop_(loop), timer_(timer) {}
+    WaitYield(EventLoop& loop, const clsTimeout& timer, HostControl& host)
+        : loop_(loop), timer_(timer), host_(host) {}
 
     void operator()(double hint = kNoHint) {
+        const double untilExpiry = timer_.SecondsUntilExpiry();
         if (first_) {
             first_ = false;
-            loop_.Yield();
+            const bool mayEndNow = (host_.RunState() & kRunStateStopMask) != 0 ||
+                                   (untilExpiry >= 0.0 && untilExpiry < kFreshLookMargin);
+            if (mayEndNow) loop_.Look();
+            else loop_.Yield();
             return;
         }
         double bound = std::min(hint, kMaxSleepSeconds);
-        const double untilExpiry = timer_.SecondsUntilExpiry();
         if (untilExpiry >= 0.0) bound = std::min(bound, untilExpiry);
         loop_.WaitFor(std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::duration<double>(bound)));
     }
 
 private:
+    // A timer this close to its end may expire before the pass reads it.
+    static constexpr double kFreshLookMargin = 0.001;
+
     EventLoop& loop_;
     const clsTimeout& timer_;
+    HostControl& host_;
     bool first_ = true;
 };
 

@@ -137,8 +137,8 @@ bool clsComm::IPortSetup_OnLine() {
 bool clsComm::OutputStillPending() {
     clsTimeout timer;
     timer.Start(msngTimeOut > kSendWaitLimit ? kSendWaitLimit : msngTimeOut);
-    WaitYield yield(*mobjLoop, timer);
     HostControl& host = CurrentHostControl();
+    WaitYield yield(*mobjLoop, timer, host);
     for (;;) {
         const double drain = mobjComm->SecondsUntilDeviceDrained();
         yield(drain > 0.0 ? drain : WaitYield::kNoHint);
@@ -156,7 +156,7 @@ void clsComm::IPort_Send(std::string_view strCommand) {
     if (pending) RaiseTimedOut(kSendSource, "Send timed out");
     mintStatus = kStatusComplete;
     mlngCount = static_cast<int32_t>(strCommand.size());
-    WithGeneralHandler(kSendSource, [] { DoEvents(); });
+    WithGeneralHandler(kSendSource, [this] { mobjLoop->Yield(); });
 }
 
 std::string clsComm::IPort_Receive(const Variant& strCommand) {
@@ -170,7 +170,7 @@ std::string clsComm::IPort_Receive(const Variant& strCommand) {
     clsTimeout timer;
     HostControl& host = CurrentHostControl();
     WithGeneralHandler(kReceiveSource, [&] { timer.Start(msngTimeOut); });
-    WaitYield yield(*mobjLoop, timer);
+    WaitYield yield(*mobjLoop, timer, host);
     for (;;) {
         yield();
         UnderControl([&] {
@@ -198,7 +198,7 @@ std::string clsComm::IPort_Receive(const Variant& strCommand) {
     } else {
         return {};  // the host's run state ended the wait before anything came
     }
-    WithGeneralHandler(kReceiveSource, [] { DoEvents(); });
+    WithGeneralHandler(kReceiveSource, [this] { mobjLoop->Yield(); });
     return collected;
 }
 
@@ -230,7 +230,7 @@ Variant clsComm::IPortB_ReceiveB(int16_t intCount, const Variant& vntCommand) {
         timer.Start(msngTimeOut);
     });
     try {
-        WaitYield yield(*mobjLoop, timer);
+        WaitYield yield(*mobjLoop, timer, host);
         for (;;) {
             yield();
             UnderControl([&] {
@@ -239,7 +239,9 @@ Variant clsComm::IPortB_ReceiveB(int16_t intCount, const Variant& vntCommand) {
                     const auto take = std::min<std::size_t>(buffer.size() - received, static_cast<std::size_t>(waiting));
                     mobjComm->InputLen(static_cast<int16_t>(take));
                     const Variant input = mobjComm->Input();
-                    for (uint8_t byte : input.AsBytes().bytes) buffer[received++] = byte;
+                    const auto& bytes = input.AsBytes().bytes;
+                    std::copy(bytes.begin(), bytes.end(), buffer.begin() + static_cast<std::ptrdiff_t>(received));
+                    received += bytes.size();
                 }
             });
             if (received == buffer.size()) break;
@@ -260,7 +262,7 @@ Variant clsComm::IPortB_ReceiveB(int16_t intCount, const Variant& vntCommand) {
     if (received == buffer.size()) {
         mintStatus = kStatusComplete;
         mlngCount = intCount;
-        WithGeneralHandler(kReceiveBSource, [] { DoEvents(); });
+        WithGeneralHandler(kReceiveBSource, [this] { mobjLoop->Yield(); });
         return Variant::Bytes(std::move(buffer));
     }
     if (timer.State() == tmoExpired) {
@@ -269,7 +271,7 @@ Variant clsComm::IPortB_ReceiveB(int16_t intCount, const Variant& vntCommand) {
         mintError = kErrorAborted;
         RaiseTimedOut(kReceiveBSource, ReceiveTimeoutText(msngTimeOut));
     }
-    WithGeneralHandler(kReceiveBSource, [] { DoEvents(); });
+    WithGeneralHandler(kReceiveBSource, [this] { mobjLoop->Yield(); });
     return Variant(std::string());  // the host's run state ended the wait
 }
 
@@ -286,7 +288,7 @@ void clsComm::IPortB_SendB(bool blnLastBlock, const Variant& vntData, std::strin
         const ByteArray& data = vntData.AsBytes();
         mlngCount = data.UpperBound() - data.LowerBound() + 1 + static_cast<int32_t>(strCommand.size()) +
                     (blnLastBlock ? 2 : 0);
-        DoEvents();
+        mobjLoop->Yield();
     });
 }
 
@@ -299,7 +301,7 @@ void clsComm::IPortDirect_Send(std::string_view strCommand) {
 }
 
 Variant clsComm::IPortDirect_ReceiveV() {
-    WithGeneralHandler("clsComm.IPortDirect_ReceiveV", [] { DoEvents(); });
+    WithGeneralHandler("clsComm.IPortDirect_ReceiveV", [this] { mobjLoop->Yield(); });
     Variant result = UnderControl([&] {
         return mobjComm->InBufferCount() != 0 ? mobjComm->Input() : Variant(std::string());
     });

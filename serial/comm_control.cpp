@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <limits>
 
 #include <tessel/error.h>
@@ -104,28 +105,9 @@ SerialDevice& CommControl::Open() {
     return *device_;
 }
 
-void CommControl::Fill() {
-    SerialDevice& device = Open();
-    std::array<uint8_t, 4096> chunk;
-    while (!hangUp_ && input_.size() < kInputQueueLimit) {
-        const std::size_t room = std::min(chunk.size(), kInputQueueLimit - input_.size());
-        std::size_t got = 0;
-        try {
-            got = device.Read(std::span(chunk.data(), room));
-        } catch (const ComError& e) {
-            hangUp_ = e.Detail;
-            commEvent_ = comEvCD;
-            break;
-        }
-        if (got == 0) break;
-        input_.insert(input_.end(), chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(got));
-    }
-}
-
 int16_t CommControl::InBufferCount() {
-    Fill();
+    Open();
     if (input_.empty() && hangUp_) RaiseCommError(kCommReadError, *hangUp_);
-    WatchInput();
     return Saturated(input_.size());
 }
 
@@ -150,14 +132,14 @@ double CommControl::SecondsUntilDeviceDrained() const {
 }
 
 Variant CommControl::Input() {
-    Fill();
+    Open();
     if (input_.empty() && hangUp_) RaiseCommError(kCommReadError, *hangUp_);
     std::size_t take = input_.size();
     if (inputLen_ > 0) take = std::min<std::size_t>(take, static_cast<std::size_t>(inputLen_));
-    const auto end = input_.begin() + static_cast<std::ptrdiff_t>(take);
-    Variant result = inputMode_ == comInputModeBinary ? Variant::Bytes(std::vector<uint8_t>(input_.begin(), end))
-                                                      : Variant(std::string(input_.begin(), end));
-    input_.erase(input_.begin(), end);
+    Variant result = inputMode_ == comInputModeBinary
+                         ? Variant::Bytes(std::vector<uint8_t>(input_.begin(), input_.begin() + static_cast<std::ptrdiff_t>(take)))
+                         : Variant(input_.substr(0, take));
+    input_.erase(0, take);
     WatchInput();
     return result;
 }
@@ -167,10 +149,9 @@ void CommControl::Output(const Variant& data) {
     if (hangUp_) RaiseCommError(kCommReadError, *hangUp_);
     if (data.Type() == VarType::Bytes) {
         const auto& bytes = data.AsBytes().bytes;
-        output_.insert(output_.end(), bytes.begin(), bytes.end());
+        output_.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     } else if (data.Type() == VarType::String) {
-        const std::string text = data.ToString();
-        output_.insert(output_.end(), text.begin(), text.end());
+        output_ += data.ToString();
     } else {
         RaiseCommError(kCommInvalidPropertyValue,
                        "Output takes text or a byte array, not " + std::string(TypeName(data.Type())));
@@ -180,42 +161,44 @@ void CommControl::Output(const Variant& data) {
 
 void CommControl::Flush() {
     SerialDevice& device = Open();
-    while (!output_.empty()) {
-        // The queue is a deque; hand the device its first contiguous run.
-        std::array<uint8_t, 4096> chunk;
-        const std::size_t n = std::min(chunk.size(), output_.size());
-        std::copy_n(output_.begin(), n, chunk.begin());
-        std::size_t written = 0;
-        try {
-            written = device.Write(std::span<const uint8_t>(chunk.data(), n));
-        } catch (const ComError& e) {
-            hangUp_ = e.Detail;
-            commEvent_ = comEvCD;
-            throw;
+    std::size_t written = 0;
+    try {
+        while (written < output_.size()) {
+            const std::size_t n = device.Write(std::span(reinterpret_cast<const uint8_t*>(output_.data()) + written,
+                                                         output_.size() - written));
+            if (n == 0) break;
+            written += n;
         }
-        if (written == 0) break;
-        output_.erase(output_.begin(), output_.begin() + static_cast<std::ptrdiff_t>(written));
+    } catch (const ComError& e) {
+        output_.erase(0, written);
+        hangUp_ = e.Detail;
+        commEvent_ = comEvCD;
+        throw;
     }
+    output_.erase(0, written);
     WatchOutput();
 }
 
 void CommControl::WatchInput() {
     if (!watch_ || watchingInput_ || hangUp_ || input_.size() >= kInputQueueLimit) return;
     watchingInput_ = true;
-    watch_->async_wait(asio::posix::descriptor_base::wait_read,
-                       [this, alive = std::weak_ptr<bool>(alive_)](const asio::error_code& ec) {
-                           if (alive.expired() || ec == asio::error::operation_aborted) return;
-                           watchingInput_ = false;
-                           if (!device_) return;
-                           const std::size_t before = input_.size();
-                           Fill();
-                           if (hangUp_) {
-                               Raise(comEvCD);
-                               return;
-                           }
-                           WatchInput();
-                           if (input_.size() > before) Raise(comEvReceive);
-                       });
+    const std::size_t room = std::min(readBuffer_.size(), kInputQueueLimit - input_.size());
+    watch_->async_read_some(
+        asio::buffer(readBuffer_.data(), room),
+        [this, alive = std::weak_ptr<bool>(alive_)](const asio::error_code& ec, std::size_t n) {
+            if (alive.expired() || ec == asio::error::operation_aborted) return;
+            watchingInput_ = false;
+            if (!device_) return;
+            if (ec) {
+                // End of file is a terminal's hang-up; EIO the same seen from the other side.
+                hangUp_ = device_->HangUpDetail(ec == asio::error::eof ? EIO : ec.value(), "reading");
+                Raise(comEvCD);
+                return;
+            }
+            input_.append(readBuffer_.data(), n);
+            WatchInput();
+            Raise(comEvReceive);
+        });
 }
 
 void CommControl::WatchOutput() {

@@ -3,8 +3,9 @@
 // their counts, input mode and length, an event code and an event).
 //
 // Input is read from the device into our own queue as it arrives, while the
-// thread runs its message loop, and also whenever a count or Input is read, so
-// the counts are current without a yield. The queue holds at most
+// thread runs its message loop: counts and Input report what the loop has
+// delivered, so a caller yields before it reads them (every driver member
+// does). The queue holds at most
 // kInputQueueLimit bytes; beyond that the device is left unread, so the
 // kernel's buffer and the line's flow control hold the rest and nothing is
 // lost. Output is written at once as far as the device takes it; the rest
@@ -26,7 +27,7 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
+#include <array>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -97,7 +98,6 @@ public:
 
 private:
     SerialDevice& Open();  // the open device, or 8018
-    void Fill();           // device -> input queue, up to the limit
     void Flush();          // output queue -> device, as far as it takes
     void WatchInput();
     void WatchOutput();
@@ -116,8 +116,11 @@ private:
     bool watchingInput_ = false;
     bool watchingOutput_ = false;
     std::optional<std::string> hangUp_;  // why the device stopped, once it has
-    std::deque<uint8_t> input_;
-    std::deque<uint8_t> output_;
+    std::string input_;
+    std::string output_;
+    // Where the loop reads into; the read is asio's, so that an armed read
+    // costs no system call of its own between arrivals.
+    std::array<char, 4096> readBuffer_{};
     // Set while the control is alive; handlers that outlive it see it expired.
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

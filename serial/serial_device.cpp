@@ -433,13 +433,13 @@ void SerialDevice::Release() noexcept {
     fd_.reset();
 }
 
-void SerialDevice::RaiseIoError(int err, const char* doing) const {
-    if (err == EIO || err == ENODEV || err == ENXIO || err == EPIPE) {
-        RaiseCommError(kCommReadError, path_ + " hung up while " + doing +
-                                           ": the device was unplugged, or the other side closed");
-    }
-    RaiseCommError(kCommReadError, std::string(doing) + " " + path_ + " failed: " + ErrnoText(err));
+std::string SerialDevice::HangUpDetail(int err, const char* doing) const {
+    if (err == EIO || err == ENODEV || err == ENXIO || err == EPIPE)
+        return path_ + " hung up while " + doing + ": the device was unplugged, or the other side closed";
+    return std::string(doing) + " " + path_ + " failed: " + ErrnoText(err);
 }
+
+void SerialDevice::RaiseIoError(int err, const char* doing) const { RaiseCommError(kCommReadError, HangUpDetail(err, doing)); }
 
 void SerialDevice::Apply(const LineSettings& s) {
     Validate(s);
@@ -505,13 +505,6 @@ void SerialDevice::DiscardInput() {
     if (::tcflush(Fd(), TCIFLUSH) != 0) RaiseIoError(errno, "discarding input");
 }
 
-std::size_t SerialDevice::Read(std::span<uint8_t> into) {
-    if (into.empty()) return 0;
-    const ssize_t n = ::read(Fd(), into.data(), into.size());
-    if (n > 0) return static_cast<std::size_t>(n);
-    if (n < 0 && (errno == EAGAIN || errno == EINTR)) return 0;
-    RaiseIoError(n < 0 ? errno : EIO, "reading");  // 0 is a hang-up (VMIN is 1)
-}
 
 std::size_t SerialDevice::Write(std::span<const uint8_t> bytes) {
     if (bytes.empty()) return 0;

@@ -93,9 +93,12 @@ public:
     // Discards the kernel's input queue.
     void DiscardInput();
 
-    // Reads what is there without blocking: the number of bytes read, 0 when
-    // nothing is waiting. A hang-up (read returns 0, or EIO) raises 8020.
-    std::size_t Read(std::span<uint8_t> into);
+    // Reading is the serial control's, through the message loop on Fd().
+    // What it says of a failed read (or write): for a hang-up (EIO, or a read
+    // of 0 bytes) that the device hung up, naming it; otherwise the system's
+    // message.
+    std::string HangUpDetail(int err, const char* doing) const;
+
     // Writes what the kernel takes now: the number of bytes written, 0 when
     // the queue is full or XOFF holds the output. Failures raise 8020.
     std::size_t Write(std::span<const uint8_t> bytes);

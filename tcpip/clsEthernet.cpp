@@ -91,7 +91,7 @@ decltype(auto) clsEthernet::GuardedSocketCall(Call&& call, Yield&& yield) {
 
 template <class Call>
 decltype(auto) clsEthernet::GuardedSocketCall(Call&& call) {
-    return GuardedSocketCall(std::forward<Call>(call), [this] { mobjLoop->Yield(); });
+    return GuardedSocketCall(std::forward<Call>(call), [this] { mobjLoop->Look(); });
 }
 
 clsEthernet::clsEthernet() : mobjLoop(EventLoop::Current()) {
@@ -149,12 +149,12 @@ bool clsEthernet::IPortSetup_OnLine() { return mfrmEthernet->State() == tcpip::k
 int32_t clsEthernet::WaitForState(int32_t wanted) {
     clsTimeout timer;
     WithGeneralHandler(kOnlineSource, [&] { timer.Start(kConnectionWait); });
-    WaitYield wait(*mobjLoop, timer);
+    WaitYield wait(*mobjLoop, timer, CurrentHostControl());
     int32_t state = mfrmEthernet->State();
     for (;;) {
         // Once the state is reached the loop ends, so its yield need not sleep.
         GuardedSocketCall([&] { state = mfrmEthernet->State(); },
-                          [&] { state == wanted ? static_cast<void>(mobjLoop->Yield()) : wait(); });
+                          [&] { state == wanted ? static_cast<void>(mobjLoop->Look()) : wait(); });
         const bool running = WithGeneralHandler(kOnlineSource, [&] { return timer.State() == tmoRunning; });
         if (!running || state == wanted) return state;
     }
@@ -191,7 +191,7 @@ bool clsEthernet::WaitForSendComplete(const char* source) {
     HostControl& host = CurrentHostControl();
     WithGeneralHandler(source, [&] {
         timer.Start(mintTimeOut);
-        WaitYield yield(*mobjLoop, timer);
+        WaitYield yield(*mobjLoop, timer, host);
         for (;;) {
             yield();
             const bool done = timer.State() != tmoRunning || mblnSendComplete;
@@ -227,7 +227,7 @@ std::string clsEthernet::IPort_Receive(const Variant& sCommand) {
     HostControl& host = CurrentHostControl();
     WithGeneralHandler(kReceiveSource, [&] {
         timer.Start(mintTimeOut);
-        WaitYield yield(*mobjLoop, timer);
+        WaitYield yield(*mobjLoop, timer, host);
         for (;;) {
             yield();
             // Only the end counts: a CR LF inside the text, or a reply with
@@ -316,7 +316,7 @@ Variant clsEthernet::IPortB_ReceiveB(int16_t intCount, const Variant& vntCommand
     HostControl& host = CurrentHostControl();
     bool expired = false;
     WithGeneralHandler(kReceiveBSource, [&] { timer.Start(mintTimeOut); });
-    WaitYield yield(*mobjLoop, timer);
+    WaitYield yield(*mobjLoop, timer, host);
     for (;;) {
         WithGeneralHandler(kReceiveBSource, [&] { yield(); });
         UnderSocket([&] {
@@ -325,7 +325,9 @@ Variant clsEthernet::IPortB_ReceiveB(int16_t intCount, const Variant& vntCommand
             const std::size_t take = std::min(block.size() - received, static_cast<std::size_t>(waiting));
             Variant piece;
             control->GetData(piece, Variant(int16_t{tcpip::kDataBytes}), Variant(static_cast<int32_t>(take)));
-            for (uint8_t byte : piece.AsBytes().bytes) block[received++] = byte;
+            const auto& bytes = piece.AsBytes().bytes;
+            std::copy(bytes.begin(), bytes.end(), block.begin() + static_cast<std::ptrdiff_t>(received));
+            received += bytes.size();
         });
         if (received == block.size()) break;
         const bool stop = WithGeneralHandler(kReceiveBSource, [&] {

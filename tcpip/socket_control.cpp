@@ -199,7 +199,8 @@ void SocketControl::GetData(Variant& data, const Variant& type, const Variant& m
     }
     const auto end = received_.begin() + static_cast<std::ptrdiff_t>(take);
     if (code == kDataText) data = Variant(std::string(received_.begin(), end));
-    else data = Variant::Bytes(std::vector<uint8_t>(received_.begin(), end));
+    else data = Variant::Bytes(std::vector<uint8_t>(reinterpret_cast<const uint8_t*>(received_.data()),
+                                                    reinterpret_cast<const uint8_t*>(received_.data()) + take));
     received_.erase(received_.begin(), end);
     StartRead();  // reading stops at the limit; room was made
 }

@@ -19,9 +19,12 @@
 namespace tessel {
 
 // Runs every event that is ready, without blocking. Returns the number run.
+// A call within 20 microseconds of the loop's last look for events, with
+// nothing posted since, returns at once: events that became ready in those
+// microseconds run at the next call or wait.
 std::size_t DoEvents();
 
-// Runs ready events; when there are none, sleeps until one arrives, the bound
+// Runs a ready event; when there is none, sleeps until one arrives, the bound
 // passes, or WakeWaitingLoops is called. Returns the number of events run
 // (a wake counts as one).
 std::size_t WaitForEvents(std::chrono::nanoseconds bound);

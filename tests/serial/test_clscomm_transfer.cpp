@@ -150,6 +150,7 @@ TEST_F(ClsCommTransfer, RunStateEndsReceiveQuietlyOnlyWhenNothingArrived) {
     EXPECT_EQ(port().Count(), 6);
 
     pty.Send("partial");
+    std::this_thread::sleep_for(20ms);  // the kernel hands it to the slave side
     auto e = CaughtError([&] { port().Receive(); });
     EXPECT_EQ(e.Number, kTimedOut);
     EXPECT_EQ(port().Status(), 34048);
