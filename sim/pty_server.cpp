@@ -7,10 +7,7 @@
 #include <cerrno>
 #include <mutex>
 #include <system_error>
-#include <thread>
 
-#include <asio/executor_work_guard.hpp>
-#include <asio/io_context.hpp>
 #include <asio/post.hpp>
 #include <asio/posix/stream_descriptor.hpp>
 #include <asio/steady_timer.hpp>
@@ -18,6 +15,7 @@
 #include <tessel/sim.h>
 
 #include "ports/unique_fd.h"
+#include "sim/server_thread.h"
 
 namespace tessel::sim {
 namespace {
@@ -26,7 +24,7 @@ namespace {
 
 }  // namespace
 
-struct PtyServer::Impl {
+struct PtyServer::Impl : ServerThread {
     explicit Impl(Config config) : instrument(std::move(config), Transport::Stream) {
         UniqueFd m(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
         if (!m) ThrowErrno("posix_openpt");
@@ -49,16 +47,13 @@ struct PtyServer::Impl {
         if (flags < 0 || ::fcntl(m.get(), F_SETFL, flags | O_NONBLOCK) != 0) ThrowErrno("fcntl");
         master.assign(m.release());
         WaitReadable();
-        thread = std::thread([this] { io.run(); });
+        StartThread();
     }
 
     ~Impl() { Stop(); }
 
     void Stop() {
-        std::lock_guard stopLock(stopMu);
-        if (!thread.joinable()) return;
-        io.stop();
-        thread.join();
+        if (!StopThread()) return;
         // The thread is gone: nothing else touches these now.
         std::error_code ignored;
         timer.cancel();
@@ -158,8 +153,6 @@ struct PtyServer::Impl {
         asio::post(io, [this] { Service({}); });
     }
 
-    asio::io_context io{1};
-    asio::executor_work_guard<asio::io_context::executor_type> work = asio::make_work_guard(io);
     std::mutex mu;
     Instrument instrument;  // guarded by mu
     std::string slavePath;
@@ -171,8 +164,6 @@ struct PtyServer::Impl {
     std::string pending;  // replies the terminal has not taken yet
     bool writeWaiting = false;
     std::array<char, 4096> buffer{};
-    std::mutex stopMu;
-    std::thread thread;
 };
 
 PtyServer::PtyServer(Config config) : impl_(std::make_unique<Impl>(std::move(config))) {}

@@ -1,10 +1,7 @@
 #include <array>
 #include <map>
 #include <mutex>
-#include <thread>
 
-#include <asio/executor_work_guard.hpp>
-#include <asio/io_context.hpp>
 #include <asio/ip/tcp.hpp>
 #include <asio/post.hpp>
 #include <asio/steady_timer.hpp>
@@ -12,11 +9,13 @@
 
 #include <tessel/sim.h>
 
+#include "sim/server_thread.h"
+
 namespace tessel::sim {
 
 using asio::ip::tcp;
 
-struct TcpServer::Impl {
+struct TcpServer::Impl : ServerThread {
     // An instrument and whether a connection still uses it.
     struct Slot {
         explicit Slot(const Config& c) : instrument(c, Transport::Stream) {}
@@ -51,16 +50,13 @@ struct TcpServer::Impl {
         acceptor.listen();
         port = acceptor.local_endpoint().port();
         Accept();
-        thread = std::thread([this] { io.run(); });
+        StartThread();
     }
 
     ~Impl() { Stop(); }
 
     void Stop() {
-        std::lock_guard stopLock(stopMu);
-        if (!thread.joinable()) return;
-        io.stop();
-        thread.join();
+        if (!StopThread()) return;
         // The thread is gone: nothing else touches these now. Handlers still
         // queued keep their sessions alive until the context goes; their
         // sockets are closed here so clients see the end at once.
@@ -241,14 +237,10 @@ struct TcpServer::Impl {
     std::shared_ptr<Slot> shared;                         // shared mode
     std::size_t accepted = 0;
 
-    asio::io_context io{1};
-    asio::executor_work_guard<asio::io_context::executor_type> work = asio::make_work_guard(io);
     tcp::acceptor acceptor{io};
     asio::steady_timer acceptRetry{io};
     uint16_t port = 0;
     std::map<std::size_t, std::weak_ptr<Session>> sessions;  // server thread only
-    std::mutex stopMu;
-    std::thread thread;
 };
 
 TcpServer::TcpServer(TcpOptions options) : impl_(std::make_unique<Impl>(std::move(options))) {}
