@@ -14,7 +14,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
-#include <stdexcept>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -23,122 +23,93 @@
 
 namespace tessel::sim::test {
 
-inline constexpr std::chrono::milliseconds kHangGuard{5000};
+// What DATA? n answers inside its block: byte i is i % 256.
+inline std::string Pattern(std::size_t n) {
+    std::string s(n, '\0');
+    for (std::size_t i = 0; i < n; ++i) s[i] = static_cast<char>(i % 256);
+    return s;
+}
 
 class Client {
 public:
-    int Fd() const { return fd_.get(); }
-    void Close() { fd_.reset(); }
+    // A pty slave opened as a serial driver would: raw mode set on every open.
+    static Client Pty(const std::string& path) {
+        Client c(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC), "open");
+        termios t{};
+        Check(::tcgetattr(c.fd_.get(), &t) == 0, "tcgetattr");
+        ::cfmakeraw(&t);
+        Check(::tcsetattr(c.fd_.get(), TCSANOW, &t) == 0, "tcsetattr");
+        return c;
+    }
+    // A loopback connection; it completes at once or waits in the listen queue.
+    static Client Tcp(uint16_t port) {
+        Client c(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0), "socket");
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(port);
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        Check(::connect(c.fd_.get(), reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0, "connect");
+        Check(::fcntl(c.fd_.get(), F_SETFL, O_NONBLOCK) == 0, "fcntl");
+        return c;
+    }
 
     // Writes everything, waiting for room when the other side is slow.
     void Write(std::string_view bytes) {
         while (!bytes.empty()) {
             const ssize_t n = ::write(fd_.get(), bytes.data(), bytes.size());
-            if (n > 0) {
-                bytes.remove_prefix(static_cast<std::size_t>(n));
-            } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
-                if (!Wait(POLLOUT, kHangGuard)) throw std::runtime_error("write blocked");
-            } else {
-                throw std::system_error(errno, std::generic_category(), "write");
-            }
+            if (n > 0) bytes.remove_prefix(static_cast<std::size_t>(n));
+            else Check(n < 0 && (errno == EAGAIN || errno == EINTR) && Wait(POLLOUT, kGuard), "write");
         }
     }
-
-    // Reads until `count` bytes came or the hang guard ran out; returns what came.
+    // Reads until `count` bytes came, or up to and including the first CR LF;
+    // what came before the guard ran out when that does not happen.
     std::string ReadBytes(std::size_t count) {
-        return ReadWhile([count](const std::string& s) { return s.size() < count; });
+        return Read([count](const std::string& s) { return s.size() < count; });
     }
-
-    // Reads up to and including the first CR LF (or what came before the guard).
     std::string ReadLine() {
-        return ReadWhile([](const std::string& s) { return s.find("\r\n") == std::string::npos; });
+        return Read([](const std::string& s) { return s.find("\r\n") == std::string::npos; });
     }
-
     std::string Ask(std::string_view message) {
         Write(std::string(message) + "\n");
         return ReadLine();
     }
-
     // True when the other end has gone: end of file or a terminal error.
     bool HungUp() {
-        if (!Wait(POLLIN, kHangGuard)) return false;
         char c;
-        const ssize_t n = ::read(fd_.get(), &c, 1);
+        const ssize_t n = Wait(POLLIN, kGuard) ? ::read(fd_.get(), &c, 1) : 1;
         return n == 0 || (n < 0 && (errno == EIO || errno == ECONNRESET));
     }
 
-    // Bytes that are already there, without waiting.
-    std::string Pending() {
-        std::string s;
-        char buf[256];
-        ssize_t n;
-        while ((n = ::read(fd_.get(), buf, sizeof buf)) > 0) s.append(buf, static_cast<std::size_t>(n));
-        return s;
-    }
-
-protected:
-    explicit Client(int fd) : fd_(fd) {
-        if (!fd_) throw std::system_error(errno, std::generic_category(), "open client");
-    }
-
 private:
+    static constexpr std::chrono::milliseconds kGuard{5000};
+
+    Client(int fd, const char* what) : fd_(fd) { Check(bool(fd_), what); }
+    static void Check(bool ok, const char* what) {
+        if (!ok) throw std::system_error(errno, std::generic_category(), what);
+    }
     bool Wait(short events, std::chrono::milliseconds timeout) {
         pollfd p{fd_.get(), events, 0};
         int r;
-        do {
-            r = ::poll(&p, 1, static_cast<int>(timeout.count()));
-        } while (r < 0 && errno == EINTR);
+        while ((r = ::poll(&p, 1, static_cast<int>(timeout.count()))) < 0 && errno == EINTR) {
+        }
         return r > 0;
     }
-
-    template <typename More>
-    std::string ReadWhile(More more) {
+    std::string Read(const std::function<bool(const std::string&)>& more) {
         std::string s;
-        const auto deadline = std::chrono::steady_clock::now() + kHangGuard;
+        const auto deadline = std::chrono::steady_clock::now() + kGuard;
         char buf[4096];
         while (more(s)) {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                 deadline - std::chrono::steady_clock::now());
             if (left.count() <= 0 || !Wait(POLLIN, left)) break;
             const ssize_t n = ::read(fd_.get(), buf, sizeof buf);
-            if (n > 0)
-                s.append(buf, static_cast<std::size_t>(n));
-            else if (!(n < 0 && (errno == EAGAIN || errno == EINTR)))
-                break;
+            if (n > 0) s.append(buf, static_cast<std::size_t>(n));
+            else if (n == 0 || (errno != EAGAIN && errno != EINTR)) break;
         }
         return s;
     }
 
     UniqueFd fd_;
-};
-
-// A pty slave opened as a serial driver would: raw mode set on every open.
-class PtyClient : public Client {
-public:
-    explicit PtyClient(const std::string& path)
-        : Client(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)) {
-        termios t{};
-        if (::tcgetattr(Fd(), &t) != 0) throw std::system_error(errno, std::generic_category(), "tcgetattr");
-        ::cfmakeraw(&t);
-        t.c_cc[VMIN] = 0;
-        t.c_cc[VTIME] = 0;
-        if (::tcsetattr(Fd(), TCSANOW, &t) != 0) throw std::system_error(errno, std::generic_category(), "tcsetattr");
-    }
-};
-
-class TcpClient : public Client {
-public:
-    explicit TcpClient(uint16_t port) : Client(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(port);
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        // Loopback connects complete at once (or go into the listen queue).
-        if (::connect(Fd(), reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0)
-            throw std::system_error(errno, std::generic_category(), "connect");
-        const int flags = ::fcntl(Fd(), F_GETFL);
-        ::fcntl(Fd(), F_SETFL, flags | O_NONBLOCK);
-    }
 };
 
 }  // namespace tessel::sim::test

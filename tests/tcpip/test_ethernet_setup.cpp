@@ -78,15 +78,12 @@ TEST_F(EthernetTest, SettingsAreReadAtOnLineAndTheirFailuresNameTheMember) {
     EXPECT_EQ(e.Source, "Winsock");
 }
 
-TEST_F(EthernetTest, ASocketErrorWhileNothingWaitsIsNeverReportedLater) {
+TEST_F(EthernetTest, ASocketErrorWhileNothingWaitsIsNeverReportedLaterAndReleasingTheDriverCloses) {
     GoOnLine();
     Reset(peer);
     ASSERT_TRUE(PumpUntil([&] { return eth->StateString() == "Error"; }));  // now recorded
     eth->OnLine(false);  // a fresh guarded call drops it
     EXPECT_EQ(eth->StateString(), "Closed");
-}
-
-TEST_F(EthernetTest, ReleasingTheDriverClosesItsConnection) {
     GoOnLine();
     eth.reset();
     EXPECT_TRUE(SeesClose(peer.get()));

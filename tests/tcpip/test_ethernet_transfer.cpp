@@ -14,13 +14,13 @@ std::string Text(const Variant& block) {
     return std::string(bytes.begin(), bytes.end());
 }
 
-// Answers one command line on fd with `reply`, in pieces where `pause` is.
+// Answers one command line on fd with `reply`, each piece an arrival of its own.
 std::jthread Instrument(int fd, std::string command, std::vector<std::string> reply) {
     return std::jthread([=] {
         if (ReadLine(fd) != command) return;
         for (const auto& piece : reply) {
             WriteAll(fd, piece);
-            std::this_thread::sleep_for(50ms);  // so that each piece is an arrival of its own
+            std::this_thread::sleep_for(50ms);
         }
     });
 }
@@ -32,14 +32,6 @@ void ExpectTimedOut(const ComError& e, const char* source, const char* descripti
 }
 
 }  // namespace
-
-TEST_F(EthernetTest, SendWritesTheCommandAndALineFeed) {
-    GoOnLine();
-    eth->Send("ABC");
-    EXPECT_EQ(ReadExactly(peer.get(), 4), "ABC\n");
-    EXPECT_EQ(eth->Count(), 3);
-    EXPECT_EQ(eth->Status(), 0x100);
-}
 
 TEST_F(EthernetTest, AReplyInPiecesIsJoinedAndOnlyItsEndCounts) {
     GoOnLine();
@@ -56,24 +48,17 @@ TEST_F(EthernetTest, AReplyInPiecesIsJoinedAndOnlyItsEndCounts) {
     EXPECT_EQ(eth->Receive(""), "ok") << "an empty command is a lone LF";
 }
 
-TEST_F(EthernetTest, AReplyEndingInALoneLineFeedTimesOutWithItsCount) {
+TEST_F(EthernetTest, AReplyEndingInALoneLineFeedTimesOutWithItsCountAndErrorStaysSix) {
     GoOnLine();
     WriteAll(peer.get(), "1.23\n");
     ExpectTimedOut(CaughtError([&] { eth->Receive(); }), "clsEthernet.IPort_Receive", "Receive timed out after 1 seconds");
-    EXPECT_EQ(eth->Status(), 34048);
+    EXPECT_EQ(eth->Status(), 0x8500);
     EXPECT_EQ(eth->Count(), 5);
     EXPECT_EQ(eth->Error(), 6);
-}
-
-TEST_F(EthernetTest, ErrorStaysSixAfterLaterSuccesses) {
-    GoOnLine();
-    EXPECT_EQ(CaughtError([&] { eth->Receive("*IDN?"); }).Number, kTimedOut);
-    EXPECT_EQ(eth->Count(), 0) << "nothing came";
-    EXPECT_EQ(ReadLine(peer.get()), "*IDN?\n");
     WriteAll(peer.get(), "x\r\n");
     EXPECT_EQ(eth->Receive(), "x");
     EXPECT_EQ(eth->Status(), 0x100);
-    EXPECT_EQ(eth->Error(), 6);
+    EXPECT_EQ(eth->Error(), 6) << "a later success leaves it";
 }
 
 TEST_F(EthernetTest, TimeOutIsHeldInWholeSecondsRoundedHalfToEven) {
@@ -87,16 +72,24 @@ TEST_F(EthernetTest, TimeOutIsHeldInWholeSecondsRoundedHalfToEven) {
     eth->TimeOut(2.5f);
     EXPECT_EQ(eth->TimeOut(), 2.0f);
     GoOnLine();
-    EXPECT_EQ(CaughtError([&] { eth->Receive(); }).Description, "Receive timed out after 2 seconds");
+    ExpectTimedOut(CaughtError([&] { eth->Receive("*IDN?"); }), "clsEthernet.IPort_Receive",
+                   "Receive timed out after 2 seconds");
+    EXPECT_EQ(eth->Status(), 0x8500);
+    EXPECT_EQ(eth->Count(), 0) << "nothing came";
+    EXPECT_EQ(ReadLine(peer.get()), "*IDN?\n");
 }
 
-TEST_F(EthernetTest, SendBWritesCommandBlockAndLineFeedAndCountsThemAll) {
+TEST_F(EthernetTest, SendAndSendBWriteCommandBlockAndLineFeedAndCountThem) {
     GoOnLine();
+    eth->Send("ABC");
+    EXPECT_EQ(ReadExactly(peer.get(), 4), "ABC\n");
+    EXPECT_EQ(eth->Count(), 3) << "the command only";
+    EXPECT_EQ(eth->Status(), 0x100);
+
     const std::vector<uint8_t> block{0, 1, 2, 3, 0x0A, 0x0D, 0xFE, 0xFF, 8, 9};
     eth->SendB(true, Variant::Bytes(block), "CMD #");
     EXPECT_EQ(ReadExactly(peer.get(), 16), "CMD #" + std::string(block.begin(), block.end()) + "\n");
     EXPECT_EQ(eth->Count(), 16);
-
     eth->SendB(false, Variant(ByteArray{{'x', 'y', 'z'}, 1}));  // no LF; elements whatever the bounds
     EXPECT_EQ(eth->Count(), 3);
     eth->Send("Z");
@@ -111,9 +104,12 @@ TEST_F(EthernetTest, ReceiveBTakesWhatWasAskedACommandThrowsAwayWhatWaitsAShortB
     EXPECT_EQ(Text(first), "abcd");
     EXPECT_EQ(eth->Count(), 4);
     EXPECT_EQ(eth->Status(), 0x100);
-
-    auto instrument = Instrument(peer.get(), "DATA?\n", {"xyz"});
-    EXPECT_EQ(Text(eth->ReceiveB(3, "DATA?")), "xyz") << "\"ef\" waited and was thrown away";
+    {
+        auto instrument = Instrument(peer.get(), "DATA?\n", {"xyzgh"});
+        EXPECT_EQ(Text(eth->ReceiveB(3, "DATA?")), "xyz") << "\"ef\" waited and was thrown away";
+    }
+    auto instrument = Instrument(peer.get(), "Q\n", {"\r\n"});
+    EXPECT_EQ(eth->Receive("Q"), "gh") << "what ReceiveB left is taken by the next Receive";
     EXPECT_EQ(CaughtError([&] { eth->ReceiveB(0); }).Source, "clsEthernet.IPortB_ReceiveB");
 
     WriteAll(peer.get(), "ab");
@@ -121,14 +117,6 @@ TEST_F(EthernetTest, ReceiveBTakesWhatWasAskedACommandThrowsAwayWhatWaitsAShortB
                    "Receive timed out after 1 seconds");
     EXPECT_EQ(eth->Status(), 0x8500);
     EXPECT_EQ(eth->Count(), 0) << "a short block is dropped";
-}
-
-TEST_F(EthernetTest, BytesReceiveBLeavesAreTakenByTheNextReceive) {
-    GoOnLine();
-    WriteAll(peer.get(), "abcdef");
-    EXPECT_EQ(Text(eth->ReceiveB(2)), "ab");
-    auto instrument = Instrument(peer.get(), "Q\n", {"gh\r\n"});
-    EXPECT_EQ(eth->Receive("Q"), "cdefgh");
 }
 
 TEST_F(EthernetTest, ARunStateStopEndsAnEmptyReceiveQuietlyAndASendAsTimedOut) {
@@ -140,10 +128,7 @@ TEST_F(EthernetTest, ARunStateStopEndsAnEmptyReceiveQuietlyAndASendAsTimedOut) {
     eth->TimeOut(1000.0f);  // only a stop can end these waits
 
     auto stopSoon = [] {
-        return std::jthread([] {
-            std::this_thread::sleep_for(100ms);
-            DefaultHostControl().SetRunState(8);
-        });
+        return std::jthread([] { std::this_thread::sleep_for(100ms); DefaultHostControl().SetRunState(8); });
     };
     {
         auto host = stopSoon();
