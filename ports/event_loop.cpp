@@ -85,19 +85,30 @@ void EventLoop::ArmWake() {
     });
 }
 
+std::size_t EventLoop::RunPosted() {
+    // What these handlers post runs at the next yield, so a handler that posts
+    // again cannot keep this one going.
+    std::vector<std::function<void()>> ready;
+    ready.swap(posted_);
+    for (auto& fn : ready) fn();
+    return ready.size();
+}
+
 std::size_t EventLoop::Yield() {
-    if (!posted_ && std::chrono::steady_clock::now() - lastLook_ < kCoalesceWindow) return 0;
+    if (std::chrono::steady_clock::now() - lastLook_ < kCoalesceWindow) return RunPosted();
     return Look();
 }
 
 std::size_t EventLoop::Look() {
+    std::size_t ran = RunPosted();
     if (io_.stopped()) io_.restart();
-    const std::size_t ran = io_.poll();
+    ran += io_.poll();
     Looked();
     return ran;
 }
 
 std::size_t EventLoop::WaitFor(std::chrono::nanoseconds bound) {
+    if (const std::size_t ran = RunPosted(); ran != 0) return ran;
     if (io_.stopped()) io_.restart();
     // run_one_for runs a ready handler at once and sleeps only when there is
     // none; the armed wake keeps the context from running out of work, so it
@@ -108,10 +119,7 @@ std::size_t EventLoop::WaitFor(std::chrono::nanoseconds bound) {
     return ran;
 }
 
-void EventLoop::Post(std::function<void()> fn) {
-    posted_ = true;
-    asio::post(io_, std::move(fn));
-}
+void EventLoop::Post(std::function<void()> fn) { posted_.push_back(std::move(fn)); }
 
 std::size_t DoEvents() { return EventLoop::Current()->Yield(); }
 

@@ -11,12 +11,12 @@
 
 #include <asio/io_context.hpp>
 #include <asio/posix/stream_descriptor.hpp>
-#include <asio/post.hpp>
 
 #include <chrono>
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <vector>
 
 namespace tessel {
 
@@ -33,12 +33,12 @@ public:
     asio::io_context& Context() { return io_; }
 
     // Runs every ready handler without blocking. A yield that follows the
-    // loop's last look for events within kCoalesceWindow, with nothing posted
-    // since, skips the system call: a chain of yields (the end of one member,
+    // loop's last look for events within kCoalesceWindow runs what was posted
+    // but skips the system call: a chain of yields (the end of one member,
     // the start of the next) costs one look. Events that became ready within
     // that window run at the next look, at the latest in the next wait. Code
-    // that decides something from what the yield delivered (a guarded socket
-    // call raising a recorded error, a wait ending on its timer) uses Look.
+    // that decides something from what the yield delivered (a wait about to
+    // end on its timer or the run state) uses Look.
     std::size_t Yield();
     // Runs every ready handler without blocking; always looks for events.
     std::size_t Look();
@@ -46,14 +46,18 @@ public:
     // passes, or a wake arrives. Always looks for events. Returns the number
     // of handlers run.
     std::size_t WaitFor(std::chrono::nanoseconds bound);
-    // Queues fn for the loop's next yield or wait.
+    // Queues fn for the loop's next yield or wait, which runs it before it
+    // looks for events (a shared look included): an event a control raises
+    // without any I/O (SendComplete for bytes the system took at once) costs
+    // no system call to deliver.
     void Post(std::function<void()> fn);
 
     static constexpr std::chrono::microseconds kCoalesceWindow{20};
 
 private:
     void ArmWake();
-    void Looked() { lastLook_ = std::chrono::steady_clock::now(); posted_ = false; }
+    std::size_t RunPosted();
+    void Looked() { lastLook_ = std::chrono::steady_clock::now(); }
 
     // One thread runs the loop, so the reactor needs no locks of its own; the
     // scheduler keeps its lock for completions that Asio's name resolver
@@ -62,7 +66,7 @@ private:
     asio::posix::stream_descriptor wake_;
     int slot_ = -1;
     std::chrono::steady_clock::time_point lastLook_{};
-    bool posted_ = false;
+    std::vector<std::function<void()>> posted_;
 };
 
 }  // namespace tessel

@@ -91,7 +91,9 @@ decltype(auto) clsEthernet::GuardedSocketCall(Call&& call, Yield&& yield) {
 
 template <class Call>
 decltype(auto) clsEthernet::GuardedSocketCall(Call&& call) {
-    return GuardedSocketCall(std::forward<Call>(call), [this] { mobjLoop->Look(); });
+    // The socket raises what a call causes at once (SendComplete, a failed
+    // send) as posted events, which even a shared look delivers.
+    return GuardedSocketCall(std::forward<Call>(call), [this] { mobjLoop->Yield(); });
 }
 
 clsEthernet::clsEthernet() : mobjLoop(EventLoop::Current()) {

@@ -107,6 +107,8 @@ void SocketControl::OnConnected(const std::shared_ptr<Link>& link, const std::er
     }
     std::error_code ignored;
     link->socket.set_option(tcp::no_delay(true), ignored);  // only slower without it
+    // A send hands the system what it takes at once and never blocks.
+    link->socket.non_blocking(true, ignored);
     state_ = kStateConnected;
     StartRead();
     if (OnConnect) OnConnect();
@@ -137,7 +139,6 @@ void SocketControl::OnRead(const std::shared_ptr<Link>& link, const std::error_c
     StartRead();
     if (OnDataArrival) OnDataArrival(BytesReceived());
 }
-
 void SocketControl::SendData(const Variant& data) {
     if (state_ != kStateConnected) RaiseSocketError(kSocketWrongState, "Cannot send: " + Situation());
     if (data.Type() == VarType::String) {
@@ -155,13 +156,33 @@ void SocketControl::SendData(const Variant& data) {
 void SocketControl::StartWrite() {
     if (!link_ || writing_) return;
     writing_ = true;
+    // What the system takes at once is handed over now, so that a command
+    // costs one system call; only a rest waits for the socket to become
+    // writable. Either way SendComplete is an event of the loop.
+    std::error_code ec;
+    const std::size_t sentNow = pending_.empty() ? 0 : link_->socket.send(asio::buffer(pending_), 0, ec);
+    if (ec && ec != asio::error::would_block && ec != asio::error::try_again) {
+        pending_.clear();
+        loop_->Post([this, alive = Token(), link = link_, ec] {
+            if (alive.expired() || link != link_) return;
+            OnWritten(link, ec, 0);
+        });
+        return;
+    }
+    pending_.erase(0, sentNow);
+    if (pending_.empty()) {
+        loop_->Post([this, alive = Token(), link = link_, sentNow] {
+            if (alive.expired() || link != link_) return;
+            OnWritten(link, {}, sentNow);
+        });
+        return;
+    }
     link_->out = std::move(pending_);
     pending_.clear();
-    // Even an empty write completes, so that SendData("") is followed by SendComplete.
     asio::async_write(link_->socket, asio::buffer(link_->out),
-                      [this, alive = Token(), link = link_](const std::error_code& ec, std::size_t n) {
+                      [this, alive = Token(), link = link_, sentNow](const std::error_code& error, std::size_t n) {
                           if (alive.expired() || link != link_) return;
-                          OnWritten(link, ec, n);
+                          OnWritten(link, error, sentNow + n);
                       });
 }
 

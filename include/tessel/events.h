@@ -19,8 +19,8 @@
 namespace tessel {
 
 // Runs every event that is ready, without blocking. Returns the number run.
-// A call within 20 microseconds of the loop's last look for events, with
-// nothing posted since, returns at once: events that became ready in those
+// A call within 20 microseconds of the loop's last look for events runs what
+// was posted but does not look again: events that became ready in those
 // microseconds run at the next call or wait.
 std::size_t DoEvents();
 
