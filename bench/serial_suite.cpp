@@ -18,7 +18,6 @@ using namespace std::chrono_literals;
 
 // A port number no host of this process uses for anything else.
 constexpr int16_t kBenchPort = 64;
-constexpr float kWaitSeconds = 2.0f;
 
 // The assignment is process-wide: give the number back however the suite ends.
 class PortAssignment {
@@ -38,7 +37,6 @@ private:
     int16_t number_;
 };
 
-double Micro(double seconds) { return seconds * 1e6; }
 
 }  // namespace
 
@@ -77,42 +75,19 @@ Table SerialSuite(const Options& options) {
 
     Table t;
     t.title = "serial  *IDN? through a pseudo-terminal, 115200 baud, no handshaking";
-    t.notes.push_back("warm-up " + std::to_string(options.queries.warmup) + " + measured " +
-                      std::to_string(options.queries.iterations) + " queries per side, alternating in blocks of " +
-                      std::to_string(options.queries.block));
+    t.notes.push_back(PlanNote("queries", options.queries));
     t.notes.push_back("ours: clsComm::Receive(\"*IDN?\")");
     t.notes.push_back("raw: open + raw mode, write \"*IDN?\\r\\n\", poll + read until LF");
     t.notes.push_back("threads: " + std::to_string(Minus(withInstruments, before).size()) +
                       " instrument (not counted), " + std::to_string(helpers.size()) +
                       " started by the driver (counted on our side)");
-    t.rows.push_back(Row::Goal("latency median", "us", Micro(q.ours.Median()), Micro(q.raw.Median()),
-                               Target::RatioAtMost, 1.15));
-    t.rows.push_back(Row::Info("latency p99", "us", Micro(q.ours.Percentile(0.99)), Micro(q.raw.Percentile(0.99))));
-    t.rows.push_back(Row::Goal("CPU per query, block median", "us", Micro(q.ours.CpuPerExchange()),
-                               Micro(q.raw.CpuPerExchange()), Target::RatioAtMost, 1.5));
-    t.rows.push_back(Row::Info("CPU per query, mean", "us", Micro(q.ours.MeanCpuPerExchange()),
-                               Micro(q.raw.MeanCpuPerExchange())));
-
-    if (options.waits) {
-        io.TimeOut(kWaitSeconds);
-        auto oursWaits = [&] {
-            try {
-                (void)io.Receive();
-            } catch (const ComError& e) {
-                if (e.Number == kObjectErrorBase + kErrTimedOut) return;
-                throw;
-            }
-            throw std::runtime_error("serial driver: a receive with nothing coming did not time out");
-        };
-        auto rawWaits = [&] {
-            if (raw.WaitForNothing(2000ms) != 0) throw std::runtime_error("raw serial client: unexpected input");
-        };
-        const WaitCost oursWait = options.runOurs ? MeasureWait(ours.cpu, oursWaits) : WaitCost{};
-        const WaitCost rawWait = options.runRaw ? MeasureWait(rawSide.cpu, rawWaits) : WaitCost{};
-        t.rows.push_back(Row::Goal("CPU while waiting 2 s", "% core", oursWait.CorePercent(), rawWait.CorePercent(),
-                                   Target::OursAtMost, 1.0));
-        t.rows.push_back(Row::Info("wall time of that wait", "s", oursWait.wallSeconds, rawWait.wallSeconds));
-    }
+    AddQueryRows(t, q, 1.15, 1.5);
+    AddWaitRows(
+        t, options, io, ours, rawSide,
+        [&] {
+            if (raw.WaitForNothing(std::chrono::milliseconds(static_cast<int>(kWaitSeconds * 1000))) != 0) throw std::runtime_error("raw serial client: unexpected input");
+        },
+        "serial driver", 1.0);
     setup.OnLine(false);
     return t;
 }

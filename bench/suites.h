@@ -4,6 +4,11 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include <tessel/port.h>
 
 #include "measure.h"
 
@@ -21,5 +26,21 @@ struct Options {
 
 Table SerialSuite(const Options& options);
 Table TcpSuite(const Options& options);
+
+// What the suites share.
+
+// The receive time-out both sides wait out in the waiting comparison.
+inline constexpr float kWaitSeconds = 2.0f;
+
+double Micro(double seconds);
+// "warm-up 500 + measured 5000 queries per side, alternating in blocks of 50"
+std::string PlanNote(const std::string& what, const Plan& plan);
+// Latency (median as a goal, p99) and CPU per exchange (block median as a
+// goal, mean) of a query comparison.
+void AddQueryRows(Table& t, const Pair& q, double latencyBound, double cpuBound);
+// A 2-second receive time-out on `port` beside `rawWait` on the raw side, as
+// CPU rows; the CPU row is a goal when `bound` (percent of a core) is given.
+void AddWaitRows(Table& t, const Options& options, IPort& port, const Side& ours, const Side& raw,
+                 const std::function<void()>& rawWait, const std::string& driver, std::optional<double> bound);
 
 }  // namespace tessel::bench

@@ -17,7 +17,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr float kWaitSeconds = 2.0f;
 
 // DATA? answers "#5" + "32768" + the bytes + CR LF. ReceiveB counts in 16
 // bits, so one call takes at most 32767 bytes: the reply comes in two calls,
@@ -40,7 +39,6 @@ bool Same(const std::vector<uint8_t>& got, const uint8_t* expected, std::size_t 
     return got.size() == count && std::memcmp(got.data(), expected, count) == 0;
 }
 
-double Micro(double seconds) { return seconds * 1e6; }
 double MegabytesPerSecond(double seconds) {
     return seconds > 0.0 ? static_cast<double>(kPayload) / seconds / 1e6 : 0.0;
 }
@@ -101,24 +99,14 @@ Table TcpSuite(const Options& options) {
 
     Table t;
     t.title = "tcp     *IDN? and 32 KiB blocks over loopback";
-    t.notes.push_back("queries: warm-up " + std::to_string(options.queries.warmup) + " + measured " +
-                      std::to_string(options.queries.iterations) + " per side, alternating in blocks of " +
-                      std::to_string(options.queries.block));
-    t.notes.push_back("blocks: warm-up " + std::to_string(options.blocks.warmup) + " + measured " +
-                      std::to_string(options.blocks.iterations) + " per side, alternating in blocks of " +
-                      std::to_string(options.blocks.block));
+    t.notes.push_back(PlanNote("queries", options.queries));
+    t.notes.push_back(PlanNote("32 KiB transfers", options.blocks));
     t.notes.push_back("ours: clsEthernet::Receive(\"*IDN?\"); ReceiveB(32767, \"DATA? 32768\") + ReceiveB(10)");
     t.notes.push_back("raw: blocking socket, TCP_NODELAY, SO_RCVTIMEO; send, recv until CR LF / all 32777 bytes");
     t.notes.push_back("threads: " + std::to_string(Minus(withInstruments, before).size()) +
                       " instrument (not counted), " + std::to_string(helpers.size()) +
                       " started by the driver (counted on our side)");
-    t.rows.push_back(Row::Goal("latency median", "us", Micro(q.ours.Median()), Micro(q.raw.Median()),
-                               Target::RatioAtMost, 1.10));
-    t.rows.push_back(Row::Info("latency p99", "us", Micro(q.ours.Percentile(0.99)), Micro(q.raw.Percentile(0.99))));
-    t.rows.push_back(Row::Goal("CPU per query, block median", "us", Micro(q.ours.CpuPerExchange()),
-                               Micro(q.raw.CpuPerExchange()), Target::RatioAtMost, 1.5));
-    t.rows.push_back(Row::Info("CPU per query, mean", "us", Micro(q.ours.MeanCpuPerExchange()),
-                               Micro(q.raw.MeanCpuPerExchange())));
+    AddQueryRows(t, q, 1.10, 1.5);
     t.rows.push_back(Row::Goal("32 KiB block, median", "MB/s", MegabytesPerSecond(b.ours.Median()),
                                MegabytesPerSecond(b.raw.Median()), Target::RatioAtLeast, 0.5));
     t.rows.push_back(Row::Info("32 KiB block, p99 time", "us", Micro(b.ours.Percentile(0.99)),
@@ -126,25 +114,12 @@ Table TcpSuite(const Options& options) {
     t.rows.push_back(Row::Info("CPU per 32 KiB block, block median", "us", Micro(b.ours.CpuPerExchange()),
                                Micro(b.raw.CpuPerExchange())));
 
-    if (options.waits) {
-        io.TimeOut(kWaitSeconds);
-        auto oursWaits = [&] {
-            try {
-                (void)io.Receive();
-            } catch (const ComError& e) {
-                if (e.Number == kObjectErrorBase + kErrTimedOut) return;
-                throw;
-            }
-            throw std::runtime_error("TCP driver: a receive with nothing coming did not time out");
-        };
-        auto rawWaits = [&] {
+    AddWaitRows(
+        t, options, io, ours, rawSide,
+        [&] {
             if (raw.WaitForNothing() != 0) throw std::runtime_error("raw TCP client: unexpected input");
-        };
-        const WaitCost oursWait = options.runOurs ? MeasureWait(ours.cpu, oursWaits) : WaitCost{};
-        const WaitCost rawWait = options.runRaw ? MeasureWait(rawSide.cpu, rawWaits) : WaitCost{};
-        t.rows.push_back(Row::Info("CPU while waiting 2 s", "% core", oursWait.CorePercent(), rawWait.CorePercent()));
-        t.rows.push_back(Row::Info("wall time of that wait", "s", oursWait.wallSeconds, rawWait.wallSeconds));
-    }
+        },
+        "TCP driver", std::nullopt);
     setup.OnLine(false);
     return t;
 }
