@@ -1,7 +1,5 @@
 #include <tessel/factory.h>
 
-#include <strings.h>
-
 #include <functional>
 
 #include <tessel/comm.h>
@@ -9,6 +7,8 @@
 #include <tessel/ethernet.h>
 #include <tessel/host.h>
 #include <tessel/timeout.h>
+
+#include "ports/text.h"
 
 namespace tessel {
 namespace {
@@ -32,7 +32,7 @@ const std::vector<ClassEntry>& Classes() {
 std::shared_ptr<Object> CreateObject(std::string_view progId) {
     const std::string wanted(progId);
     for (const auto& entry : Classes())
-        if (strcasecmp(entry.progId, wanted.c_str()) == 0) return entry.create();
+        if (SameText(entry.progId, wanted)) return entry.create();
     std::string known;
     for (const auto& entry : Classes()) known += (known.empty() ? "" : ", ") + std::string(entry.progId);
     RaiseError(kErrCannotCreateObject, kRuntimeSource, "No class is registered as \"" + wanted + "\"", {}, 0,

@@ -4,9 +4,8 @@
 #include <cmath>
 #include <vector>
 
-#include <strings.h>
-
 #include "ports/number_text.h"
+#include "ports/text.h"
 
 namespace tessel {
 namespace {
@@ -151,16 +150,15 @@ std::string_view NamedPattern(std::string_view pattern) {
         {"Percent", "0.00%"},
         {"Scientific", "0.00E+00"},
     };
-    const std::string name(pattern);
     for (const auto& n : kNamed)
-        if (strcasecmp(name.c_str(), n.name) == 0) return n.pattern;
+        if (SameText(pattern, n.name)) return n.pattern;
     return pattern;
 }
 
 }  // namespace
 
 std::string FormatValue(const Variant& vntValue, std::string_view strPattern) {
-    if (strPattern.empty() || strcasecmp(std::string(strPattern).c_str(), "General Number") == 0)
+    if (strPattern.empty() || SameText(strPattern, "General Number"))
         return vntValue.ToString();
     if (!vntValue.IsNumeric() || vntValue.IsEmpty()) return vntValue.ToString();
 

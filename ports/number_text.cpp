@@ -1,4 +1,5 @@
 #include "ports/number_text.h"
+#include "ports/text.h"
 
 #include <cctype>
 #include <charconv>
@@ -20,12 +21,6 @@ std::string GeneralNumber(double v, int digits) {
 
 namespace {
 
-std::string_view Trim(std::string_view s) {
-    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
-    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
-    return s;
-}
-
 std::optional<double> ParseRadix(std::string_view digits, int radix) {
     if (digits.empty()) return std::nullopt;
     uint64_t value = 0;
@@ -45,7 +40,7 @@ std::optional<double> ParseRadix(std::string_view digits, int radix) {
 }  // namespace
 
 std::optional<double> ParseNumber(std::string_view text) {
-    std::string_view s = Trim(text);
+    std::string_view s = TrimBlanks(text);
     if (s.size() > 2 && s[0] == '&') {
         char kind = static_cast<char>(std::toupper(static_cast<unsigned char>(s[1])));
         if (kind == 'H') return ParseRadix(s.substr(2), 16);

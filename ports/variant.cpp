@@ -3,11 +3,11 @@
 #include <cfloat>
 #include <cmath>
 #include <limits>
-#include <strings.h>
 
 #include <tessel/error.h>
 
 #include "ports/number_text.h"
+#include "ports/text.h"
 
 namespace tessel {
 namespace {
@@ -94,8 +94,8 @@ float Variant::ToSingle() const {
 
 bool Variant::ToBoolean() const {
     if (const auto* s = std::get_if<std::string>(&value_)) {
-        if (strcasecmp(s->c_str(), "True") == 0) return true;
-        if (strcasecmp(s->c_str(), "False") == 0) return false;
+        if (SameText(*s, "True")) return true;
+        if (SameText(*s, "False")) return false;
     }
     return ToDouble() != 0.0;
 }

@@ -24,6 +24,7 @@
 
 #include "serial/comm_errors.h"
 #include "serial/termios2.h"
+#include "ports/text.h"
 
 namespace tessel::serial {
 namespace {
@@ -44,13 +45,6 @@ bool SameRate(uint32_t asked, uint32_t got) {
 }
 
 std::string ErrnoText(int err) { return std::strerror(err); }
-
-std::string Trim(std::string_view text) {
-    const auto first = text.find_first_not_of(" \t");
-    if (first == std::string_view::npos) return {};
-    const auto last = text.find_last_not_of(" \t");
-    return std::string(text.substr(first, last - first + 1));
-}
 
 std::string StopBitsText(StopBits b) {
     switch (b) {
@@ -308,7 +302,7 @@ LineSettings ParseLineText(const std::string& text, const LineSettings& base) {
     std::string_view rest = text;
     for (;;) {
         const auto comma = rest.find(',');
-        fields.push_back(Trim(rest.substr(0, comma)));
+        fields.emplace_back(TrimBlanks(rest.substr(0, comma)));
         if (comma == std::string_view::npos) break;
         rest.remove_prefix(comma + 1);
     }
@@ -504,7 +498,6 @@ std::size_t SerialDevice::OutputPending() const {
 void SerialDevice::DiscardInput() {
     if (::tcflush(Fd(), TCIFLUSH) != 0) RaiseIoError(errno, "discarding input");
 }
-
 
 std::size_t SerialDevice::Write(std::span<const uint8_t> bytes) {
     if (bytes.empty()) return 0;

@@ -1,28 +1,17 @@
 #include <tessel/parameter.h>
 
-#include <strings.h>
-
 #include <cmath>
 
 #include <tessel/error.h>
 #include <tessel/host.h>
 
 #include "ports/number_text.h"
+#include "ports/text.h"
 
 namespace tessel {
 namespace {
 
 constexpr const char* kParameterSource = "Tessel.Parameter";
-
-bool SameText(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
-}
-
-std::string_view Trim(std::string_view s) {
-    while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
-    while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
-    return s;
-}
 
 void CheckWholeValueSelected(int32_t i, int32_t j) {
     if (i != -1 || j != -1) RaiseRuntimeError(kErrSubscriptOutOfRange);
@@ -88,7 +77,7 @@ std::vector<ParameterChoice> Parameter::Choices() const {
     std::string_view rest = allowed_;
     while (!rest.empty()) {
         const auto comma = rest.find(',');
-        std::string_view pair = Trim(rest.substr(0, comma));
+        std::string_view pair = TrimBlanks(rest.substr(0, comma));
         rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
         if (pair.empty()) continue;
         const auto eq = pair.find('=');
@@ -136,7 +125,7 @@ bool Parameter::Allows(const Variant& v) const {
         std::string_view rest = allowed_;
         while (true) {
             const auto sep = rest.find(',');
-            if (InRange(Trim(rest.substr(0, sep)), number)) return true;
+            if (InRange(TrimBlanks(rest.substr(0, sep)), number)) return true;
             if (sep == std::string_view::npos) return false;
             rest = rest.substr(sep + 1);
         }
