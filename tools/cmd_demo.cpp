@@ -34,6 +34,32 @@ private:
 
 std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
 
+// A checked send, and what came of it.
+void ShowChecked(IPort& port, const std::string& command, const std::string& note = {}) {
+    Show("SendE(" + Quoted(command) + ")" + note)([&] {
+        port.SendE(command);
+        return std::string("passed");
+    });
+}
+
+void ShowCheckedQuery(IPort& port, const std::string& query) {
+    Show("SendE(" + Quoted(query) + ", reply)")([&] {
+        Variant reply;
+        port.SendE(query, &reply);
+        return Quoted(reply.ToString());
+    });
+}
+
+// A further clsComm brought on-line on `commPort`, and what came of it.
+void ShowAnotherOnLine(const std::string& label, const Variant& commPort) {
+    Show{label}([&] {
+        auto other = QueryInterface<IPortSetup>(CreateObject("Tessel.clsComm"));
+        other->Settings()->Item("Comm Port")->Value(-1, -1, commPort);
+        other->OnLine(true);
+        return std::string("on-line");
+    });
+}
+
 std::string Fields(IPort& port) {
     std::ostringstream out;
     out << "   (Status " << port.Status() << ", Count " << port.Count() << ", Error " << port.Error() << ")";
@@ -70,23 +96,10 @@ void SerialDemo() {
     Show("Receive(\"MEAS:VOLT?\")")([&] { return Quoted(port->Receive("MEAS:VOLT?")); });
 
     std::cout << "\n  checked sends: *CLS, *SRE 0, *ESE 61, the command with ; *OPC, *STB? polls, *ESR?\n";
-    Show("SendE(\"INIT\")   (takes 100 ms)")([&] {
-        port->SendE("INIT");
-        return std::string("passed");
-    });
-    Show("SendE(\"MEAS:VOLT?\", reply)")([&] {
-        Variant reply;
-        port->SendE("MEAS:VOLT?", &reply);
-        return Quoted(reply.ToString());
-    });
-    Show("SendE(\"SOUR:VOLT 99\")   (out of range)")([&] {
-        port->SendE("SOUR:VOLT 99");
-        return std::string("passed");
-    });
-    Show("SendE(\"SOUR:CURR 1\")   (no such command)")([&] {
-        port->SendE("SOUR:CURR 1");
-        return std::string("passed");
-    });
+    ShowChecked(*port, "INIT", "   (takes 100 ms)");
+    ShowCheckedQuery(*port, "MEAS:VOLT?");
+    ShowChecked(*port, "SOUR:VOLT 99", "   (out of range)");
+    ShowChecked(*port, "SOUR:CURR 1", "   (no such command)");
 
     std::cout << "\n  blocks\n";
     std::vector<uint8_t> data(1000);
@@ -111,24 +124,9 @@ void SerialDemo() {
         return Quoted(reply) + Fields(*port);
     });
     std::cout << "  " << std::string(47, ' ') << Fields(*port) << "\n";
-    Show("a second clsComm on COM1")([&] {
-        auto other = QueryInterface<IPortSetup>(CreateObject("Tessel.clsComm"));
-        other->Settings()->Item("Comm Port")->Value(-1, -1, Variant(kPort));
-        other->OnLine(true);
-        return std::string("on-line");
-    });
-    Show("\"Comm Port\" = \"COM9\"")([&] {
-        auto other = QueryInterface<IPortSetup>(CreateObject("Tessel.clsComm"));
-        other->Settings()->Item("Comm Port")->Value(-1, -1, "COM9");
-        other->OnLine(true);
-        return std::string("on-line");
-    });
-    Show("\"Comm Port\" = 40  (/dev/ttyS39)")([&] {
-        auto other = QueryInterface<IPortSetup>(CreateObject("Tessel.clsComm"));
-        other->Settings()->Item("Comm Port")->Value(-1, -1, Variant(int16_t{40}));
-        other->OnLine(true);
-        return std::string("on-line");
-    });
+    ShowAnotherOnLine("a second clsComm on COM1", Variant(kPort));
+    ShowAnotherOnLine("\"Comm Port\" = \"COM9\"", Variant("COM9"));
+    ShowAnotherOnLine("\"Comm Port\" = 40  (/dev/ttyS39)", Variant(int16_t{40}));
     Show("OnLine = False")([&] {
         setup->OnLine(false);
         return std::string(setup->OnLine() ? "on-line" : "off-line");
@@ -162,19 +160,9 @@ void TcpDemo() {
         const std::string reply = port->Receive("*IDN?");
         return Quoted(reply) + Fields(*port);
     });
-    Show("SendE(\"SOUR:VOLT 4.5\")")([&] {
-        port->SendE("SOUR:VOLT 4.5");
-        return std::string("passed");
-    });
-    Show("SendE(\"MEAS:VOLT?\", reply)")([&] {
-        Variant reply;
-        port->SendE("MEAS:VOLT?", &reply);
-        return Quoted(reply.ToString());
-    });
-    Show("SendE(\"SIM:ERR -300\")   (device error)")([&] {
-        port->SendE("SIM:ERR -300");
-        return std::string("passed");
-    });
+    ShowChecked(*port, "SOUR:VOLT 4.5");
+    ShowCheckedQuery(*port, "MEAS:VOLT?");
+    ShowChecked(*port, "SIM:ERR -300", "   (device error)");
     // The block reply's own CR LF is read with it: bytes left with the socket
     // wait for the next arrival before a text Receive sees them.
     Show("ReceiveB(30009, \"DATA? 30000\")")([&] {
