@@ -56,6 +56,7 @@
 #include <string>
 #include <string_view>
 
+#include <tessel/export.h>
 #include <tessel/object.h>
 #include <tessel/parameter.h>
 #include <tessel/port.h>
@@ -68,7 +69,7 @@ namespace serial {
 class CommControl;
 }
 
-class clsComm final : public Object, public IPort, public IPortB, public IPortDirect, public IPortSetup {
+class TESSEL_API clsComm final : public Object, public IPort, public IPortB, public IPortDirect, public IPortSetup {
 public:
     clsComm();
     ~clsComm() override;
@@ -82,13 +83,13 @@ public:
     std::string ReceiveDirect() { return IPortDirect_Receive(); }
     Variant ReceiveDirectV() { return IPortDirect_ReceiveV(); }
 
-    void IPort_TimeOut(float sngData) override { msngTimeOut = sngData; }
-    float IPort_TimeOut() override { return msngTimeOut; }
-    uint16_t IPort_Status() override { return mintStatus; }
+    TESSEL_API void IPort_TimeOut(float sngData) override { msngTimeOut = sngData; }
+    TESSEL_API float IPort_TimeOut() override { return msngTimeOut; }
+    TESSEL_API uint16_t IPort_Status() override { return mintStatus; }
     void IPort_Send(std::string_view strCommand) override;
     std::string IPort_Receive(const Variant& strCommand) override;
-    int16_t IPort_Error() override { return mintError; }
-    int32_t IPort_Count() override { return mlngCount; }
+    TESSEL_API int16_t IPort_Error() override { return mintError; }
+    TESSEL_API int32_t IPort_Count() override { return mlngCount; }
 
     Variant IPortB_ReceiveB(int16_t intCount, const Variant& vntCommand) override;
     void IPortB_SendB(bool blnLastBlock, const Variant& vntData, std::string_view strCommand) override;
@@ -99,19 +100,19 @@ public:
 
     void IPortSetup_OnLine(bool blnData) override;
     bool IPortSetup_OnLine() override;
-    std::string IPortSetup_Name() override { return mstrName; }
-    void IPortSetup_Name(std::string_view strNewValue) override { mstrName = strNewValue; }
+    TESSEL_API std::string IPortSetup_Name() override { return mstrName; }
+    TESSEL_API void IPortSetup_Name(std::string_view strNewValue) override { mstrName = strNewValue; }
 
 private:
     // Reached through IPort and IPortSetup only.
     void IPort_SendE(std::string_view strCommand, Variant* vntReturn) override;
-    std::shared_ptr<Parameter> IPortSetup_Settings() override { return mobjSettings; }
+    TESSEL_API std::shared_ptr<Parameter> IPortSetup_Settings() override { return mobjSettings; }
 
     template <class F>
-    decltype(auto) UnderControl(F&& fn);
+    TESSEL_INTERNAL decltype(auto) UnderControl(F&& fn);
     // Waits for the output to drain; true when it is still pending.
-    bool OutputStillPending();
-    void OnComm();
+    TESSEL_INTERNAL bool OutputStillPending();
+    TESSEL_INTERNAL void OnComm();
 
     std::shared_ptr<EventLoop> mobjLoop;
     std::shared_ptr<Parameter> mobjSettings;

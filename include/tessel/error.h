@@ -24,9 +24,11 @@
 #include <stdexcept>
 #include <string>
 
+#include <tessel/export.h>
+
 namespace tessel {
 
-class ComError : public std::exception {
+class TESSEL_API ComError : public std::exception {
 public:
     ComError(int32_t number, std::string source, std::string description,
              std::string helpFile = {}, int32_t helpContext = 0, std::string detail = {});
@@ -73,10 +75,10 @@ enum RuntimeErrorNumber : int32_t {
 inline constexpr const char* kRuntimeSource = "Tessel";
 
 // The run time's description for one of its numbers ("Overflow" for 6).
-std::string RuntimeErrorText(int32_t number);
+TESSEL_API std::string RuntimeErrorText(int32_t number);
 
 // Raises one of the run time's errors through HostErrors, with source
 // kRuntimeSource and RuntimeErrorText(number) unless a description is given.
-[[noreturn]] void RaiseRuntimeError(int32_t number, std::string description = {});
+[[noreturn]] TESSEL_API void RaiseRuntimeError(int32_t number, std::string description = {});
 
 }  // namespace tessel

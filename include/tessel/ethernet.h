@@ -90,6 +90,7 @@
 #include <string>
 #include <string_view>
 
+#include <tessel/export.h>
 #include <tessel/object.h>
 #include <tessel/parameter.h>
 #include <tessel/port.h>
@@ -134,7 +135,7 @@ enum SocketError : int16_t {
     kSocketSystemFailure = 12003,          // any other failure of the system
 };
 
-class clsEthernet final : public Object, public IPort, public IPortB, public IPortSetup {
+class TESSEL_API clsEthernet final : public Object, public IPort, public IPortB, public IPortSetup {
 public:
     clsEthernet();
     ~clsEthernet() override;
@@ -146,39 +147,40 @@ public:
     std::string StateString();
 
     void IPort_TimeOut(float sngData) override;
-    float IPort_TimeOut() override { return static_cast<float>(mintTimeOut); }
+    TESSEL_API float IPort_TimeOut() override { return static_cast<float>(mintTimeOut); }
     void IPort_Send(std::string_view sCommand) override;
     std::string IPort_Receive(const Variant& sCommand) override;
-    int16_t IPort_Error() override { return mintError; }
-    int32_t IPort_Count() override { return mlngCount; }
+    TESSEL_API int16_t IPort_Error() override { return mintError; }
+    TESSEL_API int32_t IPort_Count() override { return mlngCount; }
 
     void IPortSetup_OnLine(bool blnData) override;
     bool IPortSetup_OnLine() override;
-    std::string IPortSetup_Name() override { return mstrName; }
-    void IPortSetup_Name(std::string_view strNewValue) override { mstrName = strNewValue; }
+    TESSEL_API std::string IPortSetup_Name() override { return mstrName; }
+    TESSEL_API void IPortSetup_Name(std::string_view strNewValue) override { mstrName = strNewValue; }
 
 private:
     // Reached through the interfaces only.
-    uint16_t IPort_Status() override { return mintStatus; }
+    TESSEL_API uint16_t IPort_Status() override { return mintStatus; }
     void IPort_SendE(std::string_view strCommand, Variant* vntReturn) override;
-    std::shared_ptr<Parameter> IPortSetup_Settings() override { return mobjSettings; }
+    TESSEL_API std::shared_ptr<Parameter> IPortSetup_Settings() override { return mobjSettings; }
     Variant IPortB_ReceiveB(int16_t intCount, const Variant& vntCommand) override;
     void IPortB_SendB(bool blnLastBlock, const Variant& vntData, std::string_view strCommand) override;
 
     // The form's events that the driver handles; they only record.
-    void mfrmEthernet_DataArrival(int32_t bytesTotal);
-    void mfrmEthernet_Error(int16_t Number, std::string& Description, int32_t Scode, const std::string& Source,
-                            const std::string& HelpFile, int32_t HelpContext, bool& CancelDisplay);
-    void mfrmEthernet_SendComplete();
+    TESSEL_INTERNAL void mfrmEthernet_DataArrival(int32_t bytesTotal);
+    TESSEL_INTERNAL void mfrmEthernet_Error(int16_t Number, std::string& Description, int32_t Scode,
+                                            const std::string& Source, const std::string& HelpFile,
+                                            int32_t HelpContext, bool& CancelDisplay);
+    TESSEL_INTERNAL void mfrmEthernet_SendComplete();
 
     template <class Call, class Yield>
-    decltype(auto) GuardedSocketCall(Call&& call, Yield&& yield);
+    TESSEL_INTERNAL decltype(auto) GuardedSocketCall(Call&& call, Yield&& yield);
     template <class Call>
-    decltype(auto) GuardedSocketCall(Call&& call);
+    TESSEL_INTERNAL decltype(auto) GuardedSocketCall(Call&& call);
     // Waits for the socket state `wanted`; the state last read.
-    int32_t WaitForState(int32_t wanted);
+    TESSEL_INTERNAL int32_t WaitForState(int32_t wanted);
     // Waits for SendComplete, a time-out or a stop; true when it came.
-    bool WaitForSendComplete(const char* source);
+    TESSEL_INTERNAL bool WaitForSendComplete(const char* source);
 
     struct SocketErrorRecord {
         int16_t Number = 0;

@@ -16,25 +16,27 @@
 #include <chrono>
 #include <functional>
 
+#include <tessel/export.h>
+
 namespace tessel {
 
 // Runs every event that is ready, without blocking. Returns the number run.
 // A call within 20 microseconds of the loop's last look for events runs what
 // was posted but does not look again: events that became ready in those
 // microseconds run at the next call or wait.
-std::size_t DoEvents();
+TESSEL_API std::size_t DoEvents();
 
 // Runs a ready event; when there is none, sleeps until one arrives, the bound
 // passes, or WakeWaitingLoops is called. Returns the number of events run
 // (a wake counts as one).
-std::size_t WaitForEvents(std::chrono::nanoseconds bound);
+TESSEL_API std::size_t WaitForEvents(std::chrono::nanoseconds bound);
 
 // Queues fn to run on the calling thread's loop at its next DoEvents/wait.
-void Post(std::function<void()> fn);
+TESSEL_API void Post(std::function<void()> fn);
 
 // Wakes every thread that is sleeping in its loop, so that it reads its host
 // control again. Async-signal-safe. StandardHostControl calls it; a host's own
 // HostControl should call it whenever its run state or stop request changes.
-void WakeWaitingLoops() noexcept;
+TESSEL_API void WakeWaitingLoops() noexcept;
 
 }  // namespace tessel

@@ -16,13 +16,14 @@
 #include <string_view>
 #include <vector>
 
+#include <tessel/export.h>
 #include <tessel/object.h>
 
 namespace tessel {
 
-std::shared_ptr<Object> CreateObject(std::string_view progId);
+TESSEL_API std::shared_ptr<Object> CreateObject(std::string_view progId);
 
 // The program identifiers CreateObject knows, e.g. "Tessel.clsComm".
-std::vector<std::string> RegisteredClasses();
+TESSEL_API std::vector<std::string> RegisteredClasses();
 
 }  // namespace tessel

@@ -20,10 +20,11 @@
 #include <string>
 #include <string_view>
 
+#include <tessel/export.h>
 #include <tessel/variant.h>
 
 namespace tessel {
 
-std::string FormatValue(const Variant& vntValue, std::string_view strPattern = {});
+TESSEL_API std::string FormatValue(const Variant& vntValue, std::string_view strPattern = {});
 
 }  // namespace tessel

@@ -28,11 +28,12 @@
 #include <memory>
 #include <string>
 
+#include <tessel/export.h>
 #include <tessel/variant.h>
 
 namespace tessel {
 
-class HostErrors {
+class TESSEL_API HostErrors {
 public:
     virtual ~HostErrors() = default;
     // Raises the described error; never returns normally.
@@ -44,7 +45,7 @@ public:
 // The run-state bits that end a wait loop (bit 1 or bit 8).
 inline constexpr int32_t kRunStateStopMask = 9;
 
-class HostControl {
+class TESSEL_API HostControl {
 public:
     virtual ~HostControl() = default;
     virtual int32_t RunState() = 0;
@@ -56,7 +57,7 @@ public:
 
 // The host control a thread gets unless it installs its own. Its state is
 // shared by all threads of the process, so one Ctrl+C handler stops them all.
-class StandardHostControl final : public HostControl {
+class TESSEL_API StandardHostControl final : public HostControl {
 public:
     int32_t RunState() override { return runState_.load(std::memory_order_acquire); }
     bool StopRequested() override { return stopRequested_.load(std::memory_order_acquire); }
@@ -77,20 +78,20 @@ private:
 };
 
 // The process-wide StandardHostControl.
-StandardHostControl& DefaultHostControl();
+TESSEL_API StandardHostControl& DefaultHostControl();
 
 // The calling thread's services; created on first use.
-HostErrors& CurrentHostErrors();
-HostControl& CurrentHostControl();
+TESSEL_API HostErrors& CurrentHostErrors();
+TESSEL_API HostControl& CurrentHostControl();
 
 // Installs the calling thread's services; null restores the default.
 // Install before the thread's drivers start waiting.
-void SetHostErrors(std::shared_ptr<HostErrors> errors);
-void SetHostControl(std::shared_ptr<HostControl> control);
+TESSEL_API void SetHostErrors(std::shared_ptr<HostErrors> errors);
+TESSEL_API void SetHostControl(std::shared_ptr<HostControl> control);
 
 // Raises through the calling thread's HostErrors; throws the ComError itself if
 // a replacement Raise returns.
-[[noreturn]] void RaiseError(int32_t number, const std::string& source, const std::string& description,
+[[noreturn]] TESSEL_API void RaiseError(int32_t number, const std::string& source, const std::string& description,
                              const std::string& helpFile = {}, int32_t helpContext = 0,
                              const std::string& detail = {});
 

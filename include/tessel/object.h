@@ -16,9 +16,11 @@
 #include <cstddef>
 #include <memory>
 
+#include <tessel/export.h>
+
 namespace tessel {
 
-class Object {
+class TESSEL_API Object {
 public:
     Object() noexcept;
     Object(const Object&) noexcept;
@@ -34,9 +36,9 @@ std::shared_ptr<I> QueryInterface(const std::shared_ptr<T>& obj) {
 }
 
 // Number of Objects alive in this process.
-std::size_t LiveObjectCount() noexcept;
+TESSEL_API std::size_t LiveObjectCount() noexcept;
 
 // True when no object of the library is alive, so that unloading it is safe.
-bool CanUnloadNow() noexcept;
+TESSEL_API bool CanUnloadNow() noexcept;
 
 }  // namespace tessel

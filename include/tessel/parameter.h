@@ -42,6 +42,7 @@
 #include <string_view>
 #include <vector>
 
+#include <tessel/export.h>
 #include <tessel/object.h>
 #include <tessel/variant.h>
 
@@ -54,12 +55,12 @@ enum ParameterKind : int16_t {
 };
 
 // One "label=value" pair of a list setting.
-struct ParameterChoice {
+struct TESSEL_API ParameterChoice {
     std::string label;
     std::string value;
 };
 
-class Parameter : public Object {
+class TESSEL_API Parameter : public Object {
 public:
     static std::shared_ptr<Parameter> Create();
 

@@ -33,6 +33,7 @@
 #include <string>
 #include <string_view>
 
+#include <tessel/export.h>
 #include <tessel/variant.h>
 
 namespace tessel {
@@ -46,7 +47,7 @@ inline constexpr uint16_t kStatusSendTimedOut = 0xC000;     // ERR | TIMO (TCP/I
 inline constexpr uint16_t kStatusReceiveTimedOut = 0x8500;  // ERR | CMPL | 0x400
 inline constexpr int16_t kErrorAborted = 6;                 // EABO: operation aborted
 
-class IPort {
+class TESSEL_API IPort {
 public:
     // Seconds.
     void TimeOut(float sngData) { IPort_TimeOut(sngData); }
@@ -80,7 +81,7 @@ protected:
     virtual int32_t IPort_Count() = 0;
 };
 
-class IPortB {
+class TESSEL_API IPortB {
 public:
     // Reads exactly intCount bytes (after sending vntCommand unless Missing);
     // the result holds a byte array indexed from 0, or empty text when a stop
@@ -100,7 +101,7 @@ protected:
     virtual void IPortB_SendB(bool blnLastBlock, const Variant& vntData, std::string_view strCommand) = 0;
 };
 
-class IPortDirect {
+class TESSEL_API IPortDirect {
 public:
     // Whatever has arrived, as text; never waits.
     std::string Receive() { return IPortDirect_Receive(); }
@@ -116,7 +117,7 @@ protected:
     virtual void IPortDirect_Send(std::string_view strCommand) = 0;
 };
 
-class IPortSetup {
+class TESSEL_API IPortSetup {
 public:
     // True reads the settings afresh and opens the transport; False closes it.
     void OnLine(bool blnData) { IPortSetup_OnLine(blnData); }

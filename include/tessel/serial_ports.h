@@ -14,9 +14,11 @@
 #include <string>
 #include <vector>
 
+#include <tessel/export.h>
+
 namespace tessel {
 
-struct SerialPortInfo {
+struct TESSEL_API SerialPortInfo {
     std::string path;          // "/dev/ttyUSB0"
     std::string description;   // what udev says it is, e.g. "FT232R USB UART"
     std::string driver;        // kernel driver, e.g. "ftdi_sio", "serial8250"
@@ -32,19 +34,19 @@ struct SerialPortInfo {
 // sorted by path with numbers in numeric order (ttyS2 before ttyS10).
 // Pseudo-terminals are not listed. Raises ComError 8021 when udev cannot be
 // read.
-std::vector<SerialPortInfo> ListSerialPorts();
+TESSEL_API std::vector<SerialPortInfo> ListSerialPorts();
 
 // Makes port number `number` (1 to 32767) mean `path`; an empty path restores
 // /dev/ttyS<number-1>. Raises 8002 "Invalid Port Number" for numbers below 1.
-void AssignSerialPort(int16_t number, const std::string& path);
+TESSEL_API void AssignSerialPort(int16_t number, const std::string& path);
 
 // The device that port number `number` means now. Raises 8002 for numbers
 // below 1.
-std::string SerialPortPath(int16_t number);
+TESSEL_API std::string SerialPortPath(int16_t number);
 
 // The smallest port number that means the device at `path` now (symbolic
 // links such as /dev/serial/by-id/... count as the device they point to), 0
 // when none does.
-int16_t SerialPortNumber(const std::string& path);
+TESSEL_API int16_t SerialPortNumber(const std::string& path);
 
 }  // namespace tessel

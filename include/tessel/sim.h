@@ -40,6 +40,8 @@
 #include <string_view>
 #include <vector>
 
+#include <tessel/export.h>
+
 namespace tessel::sim {
 
 using Clock = std::chrono::steady_clock;
@@ -69,7 +71,7 @@ enum EventBit : uint8_t {
 // until *RST, ABOR or the end of the instrument.
 inline constexpr std::chrono::nanoseconds kNever = std::chrono::nanoseconds::max();
 
-struct Config {
+struct TESSEL_API Config {
     // The *IDN? reply.
     std::string identity = "Tessel,SIM-488,0,1.0";
     // Appended to every response message. "\r\n" as serial and raw-socket
@@ -108,7 +110,7 @@ enum class Transport {
     Bus,
 };
 
-struct Error {
+struct TESSEL_API Error {
     int code = 0;
     std::string description;
     // As SYST:ERR? answers it: -113,"Undefined header"
@@ -117,7 +119,7 @@ struct Error {
 
 // Bytes taken from the output queue. `end` is true when the last byte taken
 // ends a response message (where a bus asserts EOI).
-struct Output {
+struct TESSEL_API Output {
     std::string bytes;
     bool end = false;
 };
@@ -125,7 +127,7 @@ struct Output {
 // The instrument's state for tests, as of the last member that was given the
 // time (an operation whose end has passed since counts as pending until
 // then). Reading it changes nothing.
-struct Snapshot {
+struct TESSEL_API Snapshot {
     uint8_t statusByte = 0;       // as *STB? answers (MSS in bit 6)
     bool serviceRequest = false;  // RQS: the service-request line is asserted
     uint8_t eventStatus = 0;      // as *ESR? would answer, without clearing it
@@ -141,7 +143,7 @@ struct Snapshot {
     std::size_t outputBytes = 0;  // unread bytes in the output queue
 };
 
-class Instrument {
+class TESSEL_API Instrument {
 public:
     // Powers on: PON set, masks zero, queues empty. Raises
     // std::invalid_argument when config.fixedReplies names an unknown query.
@@ -216,7 +218,7 @@ private:
 
 // The standard text of an error code ("Undefined header" for -113); the
 // class's generic text for codes without one of their own.
-std::string ErrorDescription(int code);
+TESSEL_API std::string ErrorDescription(int code);
 
 // An instrument behind a pseudo-terminal. The constructor opens the pair,
 // sets the slave to raw mode and starts serving; the server keeps a slave
@@ -227,7 +229,7 @@ std::string ErrorDescription(int code);
 //
 // A client should set raw mode itself (a driver does): a slave opened in
 // cooked mode would echo the replies back to the instrument as commands.
-class PtyServer {
+class TESSEL_API PtyServer {
 public:
     explicit PtyServer(Config config = {});
     // Stops.
@@ -255,7 +257,7 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
-struct TcpOptions {
+struct TESSEL_API TcpOptions {
     // 0: an ephemeral port, see TcpServer::Port.
     uint16_t port = 0;
     // false: every connection gets a fresh instrument.
@@ -272,7 +274,7 @@ struct TcpOptions {
 // Instruments behind a socket listening on 127.0.0.1, replies written as
 // they are formed, TCP_NODELAY on every connection. A client that closes is
 // noticed at once; the server never closes a connection itself until it stops.
-class TcpServer {
+class TESSEL_API TcpServer {
 public:
     // Binds and listens, then starts serving. Raises std::system_error when
     // the port cannot be had.

@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <functional>
 
+#include <tessel/export.h>
 #include <tessel/object.h>
 
 namespace tessel {
@@ -32,7 +33,7 @@ enum tmoStates : int32_t {
 
 inline constexpr float kSecondsPerDay = 86400.0f;
 
-class clsTimeout : public Object {
+class TESSEL_API clsTimeout : public Object {
 public:
     // Seconds since local midnight, 0 up to (not including) 86400.
     using Clock = std::function<double()>;

@@ -26,13 +26,15 @@
 #include <variant>
 #include <vector>
 
+#include <tessel/export.h>
+
 namespace tessel {
 
 class Object;
 
 // An array of bytes with its lower bound (arrays from other languages need
 // not start at 0; the element count is what matters to the drivers).
-struct ByteArray {
+struct TESSEL_API ByteArray {
     std::vector<uint8_t> bytes;
     int32_t lowerBound = 0;
 
@@ -43,7 +45,7 @@ struct ByteArray {
 
 enum class VarType { Empty, Missing, Boolean, Integer, Long, Single, Double, String, Bytes, Object };
 
-class Variant {
+class TESSEL_API Variant {
 public:
     struct MissingTag {
         bool operator==(const MissingTag&) const = default;
@@ -103,6 +105,6 @@ private:
 };
 
 // A readable name of a Variant's type ("Integer", "String", ...), for messages.
-std::string_view TypeName(VarType type);
+TESSEL_API std::string_view TypeName(VarType type);
 
 }  // namespace tessel
