@@ -26,9 +26,8 @@ constexpr const char* kBlockCommand = "DATA? 32768";
 constexpr int16_t kFirstCall = 32767;
 
 std::vector<uint8_t> ExpectedBlockReply() {
-    std::vector<uint8_t> reply;
     const std::string header = "#5" + std::to_string(kPayload);
-    reply.insert(reply.end(), header.begin(), header.end());
+    std::vector<uint8_t> reply(header.begin(), header.end());
     for (std::size_t i = 0; i < kPayload; ++i) reply.push_back(static_cast<uint8_t>(i % 256));
     reply.push_back('\r');
     reply.push_back('\n');
