@@ -1,32 +1,42 @@
 // Pieces shared by the subcommands of the tessel command.
+//
+// A subcommand is one function that registers its options on its CLI11 App
+// and returns what runs it; main.cpp lists the subcommands. Options are
+// typed and range-checked where they are registered, so a bad value is a
+// usage error naming the option (exit status 2) before anything runs.
+// Failures while running exit with status 1.
 #pragma once
 
 #include <functional>
-#include <map>
-#include <memory>
-#include <optional>
+#include <stdexcept>
 #include <string>
-#include <vector>
 
 #include <tessel/tessel.h>
 
+namespace CLI {
+class App;
+}
+
 namespace tessel::cli {
 
-// Command-line arguments after the subcommand: --name value pairs (a name may
-// repeat) and the remaining words.
-class Args {
-public:
-    Args(int argc, char** argv, int first);
-    std::optional<std::string> Take(const std::string& name);  // last value of --name
-    std::vector<std::string> TakeAll(const std::string& name);  // every value of --name
-    bool Flag(const std::string& name);                          // --name without a value
-    std::vector<std::string> words;
-    // Throws std::invalid_argument naming options that no subcommand took.
-    void RequireAllTaken() const;
+// Runs a parsed subcommand; returns the exit status.
+using Run = std::function<int()>;
 
-private:
-    std::multimap<std::string, std::string> options_;
-    std::vector<std::string> flags_;
+Run AddDemo(CLI::App& command);
+Run AddSim(CLI::App& command);
+Run AddPorts(CLI::App& command);
+Run AddSettings(CLI::App& command);
+Run AddOnline(CLI::App& command);
+
+// Exit statuses.
+inline constexpr int kExitFailure = 1;
+inline constexpr int kExitUsage = 2;
+
+// A failure that is not a ComError (a port already in use, no
+// pseudo-terminal): printed as "tessel: <message>", exit status 1.
+class Failure : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
 };
 
 // Prints a ComError as a person needs it: number, source, description, detail.
@@ -39,16 +49,10 @@ void ApplySetting(Parameter& settings, const std::string& assignment);
 // Prints every setting of a root: name, kind, allowed values, unit, value.
 void PrintSettings(const Parameter& root);
 
-// Runs fn; a ComError is printed and turns into exit status 1.
-int Guarded(const std::function<int()>& fn);
+// Runs a subcommand: a ComError or Failure is printed and gives status 1.
+int Guarded(const Run& run);
 
 // Ctrl+C asks every wait to end quietly through the default host control.
 void InstallInterruptHandler();
-
-int Ports(Args& args);
-int Online(Args& args);
-int Settings(Args& args);
-int Demo(Args& args);
-int Sim(Args& args);
 
 }  // namespace tessel::cli

@@ -194,13 +194,14 @@ void TcpDemo() {
 
 }  // namespace
 
-int Demo(Args& args) {
-    args.RequireAllTaken();
-    std::cout << "Tessel demo: the drivers against simulated IEEE 488.2 instruments\n";
-    SerialDemo();
-    TcpDemo();
-    std::cout << "\nlive objects left: " << LiveObjectCount() << "\n";
-    return 0;
+Run AddDemo(CLI::App&) {
+    return [] {
+        std::cout << "Tessel demo: the drivers against simulated IEEE 488.2 instruments\n";
+        SerialDemo();
+        TcpDemo();
+        std::cout << "\nlive objects left: " << LiveObjectCount() << "\n";
+        return 0;
+    };
 }
 
 }  // namespace tessel::cli

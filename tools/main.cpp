@@ -1,42 +1,66 @@
 // tessel: the command-line host of the Tessel drivers.
-#include <cstring>
 #include <iostream>
 #include <map>
+
+#include <CLI/CLI.hpp>
 
 #include "cli.h"
 
 namespace {
 
-const char* kUsage = R"(usage: tessel <command> [options]
+using namespace tessel::cli;
 
-  demo                        the drivers against simulated instruments
-  sim [--pty] [--tcp PORT [--shared]] [--optime SECONDS] [--terminator crlf|lf]
-                              serve a simulated IEEE 488.2 instrument on a
-                              pseudo-terminal (the default) and/or 127.0.0.1:PORT
-                              (0 picks a free port) until Ctrl+C
-  ports                       list the serial ports of this machine
-  settings                    list the settings of a serial port and their defaults
-  online [--port N] [--device PATH] [--set "Name=Value"]...
-                              bring a serial port on-line, report, go off-line;
-                              --device makes port number N mean PATH
-)";
+struct Command {
+    const char* name;
+    const char* description;
+    Run (*add)(CLI::App&);
+};
+
+constexpr Command kCommands[] = {
+    {"demo", "Run the drivers against simulated instruments", AddDemo},
+    {"sim", "Serve a simulated IEEE 488.2 instrument until Ctrl+C", AddSim},
+    {"ports", "List the serial ports of this machine", AddPorts},
+    {"settings", "List the settings of a serial port and their defaults", AddSettings},
+    {"online", "Bring a serial port on-line, report its settings, go off-line", AddOnline},
+};
+
+// "tessel sim" for the subcommand that was being parsed, "tessel" before one.
+std::string CommandName(const CLI::App& app) {
+    std::string name = "tessel";
+    for (const CLI::App* sub : app.get_subcommands()) name += " " + sub->get_name();
+    return name;
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    using namespace tessel::cli;
-    const std::map<std::string, int (*)(Args&)> commands = {
-        {"demo", Demo}, {"sim", Sim}, {"ports", Ports}, {"settings", Settings}, {"online", Online}};
-    if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "help") == 0) {
-        std::cout << kUsage;
-        return argc < 2 ? 2 : 0;
+    CLI::App app{"The command-line host of the Tessel instrument-port drivers.", "tessel"};
+    app.set_version_flag("--version", TESSEL_VERSION);
+    app.require_subcommand(1);
+    std::map<const CLI::App*, Run> runs;
+    for (const Command& command : kCommands) {
+        CLI::App* sub = app.add_subcommand(command.name, command.description);
+        runs[sub] = command.add(*sub);
     }
-    auto command = commands.find(argv[1]);
-    if (command == commands.end()) {
-        std::cerr << "tessel: unknown command \"" << argv[1] << "\"\n" << kUsage;
-        return 2;
+    if (argc < 2) {
+        std::cerr << app.help();
+        return kExitUsage;
+    }
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForVersion& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        const std::string name = CommandName(app);
+        if (name == "tessel" && argv[1][0] != '-')
+            std::cerr << "tessel: unknown command \"" << argv[1] << "\"\n";
+        else
+            std::cerr << name << ": " << e.what() << "\n";
+        std::cerr << "Run '" << name << " --help' for the " << (name == "tessel" ? "commands" : "options") << ".\n";
+        return kExitUsage;
     }
     InstallInterruptHandler();
-    Args args(argc, argv, 2);
-    return Guarded([&] { return command->second(args); });
+    return Guarded(runs.at(app.get_subcommands().front()));
 }

@@ -1,0 +1,255 @@
+// The tessel command, run as a program: its exit statuses, its messages and
+// a simulated instrument it serves.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <array>
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "ports/unique_fd.h"
+
+namespace tessel {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::HasSubstr;
+using testing::Not;
+
+// Longest a test waits for the command; reaching it means it hangs.
+constexpr auto kGuard = 10s;
+
+struct Result {
+    int status = -1;  // exit status, or -1 when it did not exit by itself
+    std::string out;
+    std::string err;
+};
+
+// The command started with its standard output and error on pipes.
+class Command {
+public:
+    explicit Command(std::vector<std::string> args) {
+        int out[2];
+        int err[2];
+        if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) throw std::runtime_error("pipe2");
+        out_.reset(out[0]);
+        err_.reset(err[0]);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+        posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+        args.insert(args.begin(), TESSEL_COMMAND);
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        const int failed = ::posix_spawn(&pid_, TESSEL_COMMAND, &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(out[1]);
+        ::close(err[1]);
+        if (failed != 0) throw std::runtime_error("posix_spawn " TESSEL_COMMAND);
+    }
+    ~Command() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+
+    // Standard output up to and including the line that contains `text`
+    // (everything so far when it does not come within kGuard).
+    std::string OutputUntil(const std::string& text) {
+        const auto deadline = std::chrono::steady_clock::now() + kGuard;
+        while (result_.out.find(text) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+            if (!ReadSome(deadline)) break;
+        }
+        return result_.out;
+    }
+
+    void Interrupt() { ::kill(pid_, SIGINT); }
+
+    // Reads both streams to their end and waits for the exit; a command still
+    // running after kGuard is killed and reported with status -1.
+    Result Finish() {
+        const auto deadline = std::chrono::steady_clock::now() + kGuard;
+        while (ReadSome(deadline)) {
+        }
+        int raw = 0;
+        while (::waitpid(pid_, &raw, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() >= deadline) {
+                ::kill(pid_, SIGKILL);
+                ::waitpid(pid_, &raw, 0);
+                raw = -1;
+                break;
+            }
+            ::poll(nullptr, 0, 10);
+        }
+        pid_ = -1;
+        result_.status = raw != -1 && WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        return result_;
+    }
+
+private:
+    // False once both streams have ended or the deadline passed.
+    bool ReadSome(std::chrono::steady_clock::time_point deadline) {
+        std::array<pollfd, 2> fds{{{out_.get(), POLLIN, 0}, {err_.get(), POLLIN, 0}}};
+        if (!out_ && !err_) return false;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left <= 0ms || ::poll(fds.data(), fds.size(), static_cast<int>(left.count())) <= 0) return false;
+        Drain(fds[0], out_, result_.out);
+        Drain(fds[1], err_, result_.err);
+        return true;
+    }
+    static void Drain(const pollfd& p, UniqueFd& fd, std::string& into) {
+        if (!fd || p.revents == 0) return;
+        char buf[4096];
+        const ssize_t n = ::read(fd.get(), buf, sizeof buf);
+        if (n > 0)
+            into.append(buf, static_cast<std::size_t>(n));
+        else
+            fd.reset();
+    }
+
+    pid_t pid_ = -1;
+    UniqueFd out_;
+    UniqueFd err_;
+    Result result_;
+};
+
+Result RunTessel(std::vector<std::string> args) { return Command(std::move(args)).Finish(); }
+
+// A listening socket on 127.0.0.1 that keeps its port busy.
+struct BusyPort {
+    BusyPort() {
+        fd.reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&a), len) != 0 || ::listen(fd.get(), 1) != 0 ||
+            ::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&a), &len) != 0)
+            throw std::runtime_error("listener");
+        port = ntohs(a.sin_port);
+    }
+    UniqueFd fd;
+    uint16_t port = 0;
+};
+
+struct UsageCase {
+    std::vector<std::string> args;
+    std::string message;  // part of what the command says on stderr
+};
+
+class Usage : public testing::TestWithParam<UsageCase> {};
+
+TEST_P(Usage, IsRefusedWithStatus2AndAMessageNamingTheOption) {
+    const Result r = RunTessel(GetParam().args);
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_THAT(r.err, HasSubstr(GetParam().message));
+    EXPECT_EQ(r.out, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Tessel, Usage,
+    testing::Values(UsageCase{{}, "Subcommands:"}, UsageCase{{"frobnicate"}, "frobnicate"},
+                    UsageCase{{"sim", "--tcp", "70000"}, "--tcp: Value 70000 not in range 0 to 65535"},
+                    UsageCase{{"sim", "--tcp", "65536"}, "--tcp: Value 65536 not in range"},
+                    UsageCase{{"sim", "--tcp", "-1"}, "--tcp"}, UsageCase{{"sim", "--tcp", "abc"}, "--tcp"},
+                    UsageCase{{"sim", "--tcp"}, "--tcp"},
+                    UsageCase{{"sim", "--optime", "1e30"}, "--optime: Value 1e30 is not a number of seconds"},
+                    UsageCase{{"sim", "--optime", "-1"}, "--optime"},
+                    UsageCase{{"sim", "--terminator", "cr"}, "--terminator"},
+                    UsageCase{{"sim", "--shared"}, "--shared requires --tcp"},
+                    UsageCase{{"sim", "--bogus"}, "--bogus"}, UsageCase{{"demo", "extra"}, "extra"},
+                    UsageCase{{"online", "--port", "0"}, "--port: Value 0 not in range 1 to 32767"},
+                    UsageCase{{"online", "--port", "COM1"}, "--port"},
+                    UsageCase{{"online", "--set", "Baud Rate"}, "--set: takes NAME=VALUE, not Baud Rate"}));
+
+TEST(Tessel, HelpListsTheSubcommandsAndEachSubcommandItsOptions) {
+    const Result all = RunTessel({"--help"});
+    EXPECT_EQ(all.status, 0);
+    for (const char* name : {"demo", "sim", "ports", "settings", "online"}) EXPECT_THAT(all.out, HasSubstr(name));
+    const Result sim = RunTessel({"sim", "-h"});
+    EXPECT_EQ(sim.status, 0);
+    EXPECT_THAT(sim.out, HasSubstr("--optime"));
+    EXPECT_THAT(sim.out, Not(HasSubstr("--device")));
+    EXPECT_THAT(RunTessel({"online", "--help"}).out, HasSubstr("--device"));
+}
+
+TEST(Tessel, APortInUseIsAFailureNamingTheOptionAndThePort) {
+    BusyPort busy;
+    const std::string port = std::to_string(busy.port);
+    const Result r = RunTessel({"sim", "--tcp", port});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_THAT(r.err, HasSubstr("--tcp " + port + ": cannot listen on 127.0.0.1:" + port + ": Address already in use"));
+}
+
+TEST(Tessel, AnUnknownSettingFailsWithTheSettingsOwnError) {
+    const Result r = RunTessel({"online", "--set", "Speed=9600"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_THAT(r.err, HasSubstr("from Tessel.Parameter: No setting named \"Speed\""));
+}
+
+// Sends a line to 127.0.0.1:port and returns the first line of the reply.
+std::string Ask(uint16_t port, const std::string& line) {
+    UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(port);
+    if (::connect(fd.get(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) return "connect failed";
+    if (::write(fd.get(), line.data(), line.size()) != static_cast<ssize_t>(line.size())) return "write failed";
+    std::string reply;
+    char c;
+    pollfd p{fd.get(), POLLIN, 0};
+    while (reply.find('\n') == std::string::npos && ::poll(&p, 1, 10000) == 1 && ::read(fd.get(), &c, 1) == 1)
+        reply += c;
+    return reply;
+}
+
+TEST(Tessel, SimServesOverTcpUntilCtrlC) {
+    Command sim({"sim", "--tcp", "0", "--terminator", "lf", "--optime", "never"});
+    const std::string out = sim.OutputUntil("serving until Ctrl+C");
+    const auto at = out.find("tcp: 127.0.0.1:");
+    ASSERT_NE(at, std::string::npos) << out;
+    const auto port = static_cast<uint16_t>(std::stoi(out.substr(at + 15)));
+    EXPECT_EQ(Ask(port, "*IDN?\n"), "Tessel,SIM-488,0,1.0\n");
+    EXPECT_EQ(Ask(port, "SYST:OPT?\n"), "+9.900000E+37\n");
+    sim.Interrupt();
+    const Result r = sim.Finish();
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_THAT(r.out, HasSubstr("stopped"));
+    EXPECT_THAT(r.out, Not(HasSubstr("serial:"))) << "--tcp alone serves no pseudo-terminal";
+}
+
+TEST(Tessel, OnlineOpensTheDeviceItIsGivenWithTheSettingsAsked) {
+    int master = -1;
+    int slave = -1;
+    ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    UniqueFd m(master);
+    UniqueFd s(slave);
+    char name[64];
+    ASSERT_EQ(::ttyname_r(slave, name, sizeof name), 0);
+    const Result r = RunTessel({"online", "--port", "7", "--device", name, "--set", "Baud Rate=19200", "--set",
+                          "Handshaking=None"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_THAT(r.out, HasSubstr("COM7 (" + std::string(name) + ") is on-line: 19200,N,8,1, handshaking 0"));
+    termios t{};
+    ASSERT_EQ(::tcgetattr(master, &t), 0);
+    EXPECT_EQ(t.c_lflag & ICANON, 0u) << "the driver left the terminal in raw mode: it opened this device";
+}
+
+}  // namespace
+}  // namespace tessel
