@@ -128,10 +128,12 @@ std::string ErrorDescription(int code) {
     case -221: return "Settings conflict";
     case -222: return "Data out of range";
     case -224: return "Illegal parameter value";
+    case -225: return "Out of memory";
     case -230: return "Data corrupt or stale";
     case -300: return "Device-specific error";
     case -310: return "System error";
     case -350: return "Queue overflow";
+    case -363: return "Input buffer overrun";
     case -400: return "Query error";
     case -410: return "Query INTERRUPTED";
     case -420: return "Query UNTERMINATED";
@@ -193,10 +195,13 @@ struct Instrument::Impl {
     // Input and output.
     detail::MessageFramer framer;
     std::deque<PendingUnit> units;
+    std::size_t unitBytes = 0;     // text of `units`
+    bool discarding = false;       // dropping an overrun message up to its LF
     bool waiting = false;          // the front unit is a *WAI or *OPC? that holds
     std::string response;          // replies of the message being executed
     bool responseStarted = false;
     std::deque<Response> output;
+    std::size_t outputBytes = 0;   // not taken yet from `output`
     std::deque<std::string> log;
     std::size_t logBytes = 0;
 
@@ -276,6 +281,12 @@ struct Instrument::Impl {
     void Receive(std::string_view bytes, bool end, TimePoint now) {
         Update(now);
         while (!bytes.empty()) {
+            if (discarding) {
+                const std::size_t lf = bytes.find('\n');
+                bytes.remove_prefix(lf == std::string_view::npos ? bytes.size() : lf + 1);
+                discarding = lf == std::string_view::npos;
+                continue;
+            }
             if (framer.Idle()) {
                 // Stray terminators (the LF of CR LF, empty lines) are no message.
                 if (bytes.front() == '\n' || bytes.front() == '\r') {
@@ -284,10 +295,20 @@ struct Instrument::Impl {
                 }
                 MessageStarts();
             }
-            bytes.remove_prefix(framer.Feed(bytes));
-            if (framer.Complete()) Accept(framer.Take(), now);
+            // One byte past the room left is enough to see an overrun.
+            const std::size_t held = unitBytes + framer.Size();
+            const std::size_t room = config.inputBufferBytes > held ? config.inputBufferBytes - held : 0;
+            bytes.remove_prefix(framer.Feed(bytes.substr(0, room + 1)));
+            if (unitBytes + framer.Size() > config.inputBufferBytes) {
+                framer.Reset();
+                PushError(-363);
+                discarding = true;
+            } else if (framer.Complete()) {
+                Accept(framer.Take(), now);
+            }
         }
         if (end) {
+            discarding = false;
             framer.Finish();
             if (framer.Complete()) Accept(framer.Take(), now);
         }
@@ -297,6 +318,7 @@ struct Instrument::Impl {
     void MessageStarts() {
         if (transport == Transport::Bus && !output.empty()) {
             output.clear();
+            outputBytes = 0;
             PushError(-410);
         }
     }
@@ -315,6 +337,7 @@ struct Instrument::Impl {
         for (std::size_t i = 0; i < parts.size(); ++i) {
             const auto unit = detail::ParseUnit(parts[i]);
             units.push_back(PendingUnit{std::string(parts[i]), unit.query, i + 1 == parts.size()});
+            unitBytes += parts[i].size();
         }
         Execute(now);
     }
@@ -329,9 +352,11 @@ struct Instrument::Impl {
             }
             waiting = false;
             const bool last = units.front().lastOfMessage;
+            unitBytes -= units.front().text.size();
             units.pop_front();
             if (last && responseStarted) {
                 response += config.replyTerminator;
+                outputBytes += response.size();
                 output.push_back(Response{std::move(response), 0});
                 response.clear();
                 responseStarted = false;
@@ -341,7 +366,17 @@ struct Instrument::Impl {
         }
     }
 
+    // Whether a reply of `length` bytes fits beside what is held; records
+    // -225 when it does not.
+    bool Fits(std::size_t length) {
+        const std::size_t held = outputBytes + response.size() + 1 + config.replyTerminator.size();
+        if (held <= config.outputBufferBytes && length <= config.outputBufferBytes - held) return true;
+        PushError(-225);
+        return false;
+    }
+
     void Reply(std::string_view text) {
+        if (!Fits(text.size())) return;
         if (responseStarted) response += ';';
         response += text;
         responseStarted = true;
@@ -514,6 +549,7 @@ struct Instrument::Impl {
             break;
         case Cmd::DataQuery:
             if (auto n = Integer(arg, 0, static_cast<double>(config.maxBlockLength))) {
+                if (!Fits(static_cast<std::size_t>(*n) + 2 + std::to_string(*n).size())) break;
                 std::string payload(static_cast<std::size_t>(*n), '\0');
                 for (std::size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<char>(i % 256);
                 Reply(FormatBlock(payload));
@@ -549,6 +585,7 @@ struct Instrument::Impl {
         const std::size_t n = std::min(maxBytes, r.bytes.size() - r.taken);
         out.bytes.assign(r.bytes, r.taken, n);
         r.taken += n;
+        outputBytes -= n;
         if (r.taken == r.bytes.size()) {
             out.end = true;
             output.pop_front();
@@ -598,11 +635,14 @@ bool Instrument::ServiceRequest() const { return impl_->rqs; }
 void Instrument::DeviceClear() {
     Impl& m = *impl_;
     m.framer.Reset();
+    m.discarding = false;
     m.units.clear();
+    m.unitBytes = 0;
     m.waiting = false;
     m.response.clear();
     m.responseStarted = false;
     m.output.clear();
+    m.outputBytes = 0;
     m.opcArmed = false;
     m.UpdateStatus();
 }
@@ -651,7 +691,8 @@ Snapshot Instrument::State() const {
     s.voltage = m.voltage;
     s.operationTime = m.operationTime;
     s.storedDataLength = m.data.size();
-    for (const auto& r : m.output) s.outputBytes += r.bytes.size() - r.taken;
+    s.outputBytes = m.outputBytes;
+    s.inputBytes = m.unitBytes + m.framer.Size();
     return s;
 }
 

@@ -95,19 +95,33 @@ struct PtyServer::Impl : ServerThread {
         std::optional<TimePoint> deadline;
         {
             std::lock_guard lock(mu);
-            if (input.empty())
-                instrument.Update(Clock::now());
-            else
-                instrument.Receive(input, false, Clock::now());
-            while (instrument.HasOutput()) pending += instrument.TakeOutput().bytes;
+            try {
+                if (input.empty())
+                    instrument.Update(Clock::now());
+                else
+                    instrument.Receive(input, false, Clock::now());
+            } catch (const std::exception&) {
+                // Out of memory, in the end: drop the input as a device clear
+                // does and report it the way an instrument would.
+                instrument.DeviceClear();
+                instrument.InjectError(-225);
+            }
             deadline = instrument.NextDeadline();
         }
         Write();
         ArmTimer(deadline);
     }
 
+    // Takes the next replies from the instrument; false when there are none.
+    bool Pull() {
+        std::lock_guard lock(mu);
+        while (pending.size() < kWriteChunk && instrument.HasOutput())
+            pending += instrument.TakeOutput(kWriteChunk - pending.size()).bytes;
+        return !pending.empty();
+    }
+
     void Write() {
-        while (!pending.empty()) {
+        while (!pending.empty() || Pull()) {
             const ssize_t n = ::write(master.native_handle(), pending.data(), pending.size());
             if (n > 0) {
                 pending.erase(0, static_cast<std::size_t>(n));

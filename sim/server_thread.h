@@ -3,8 +3,14 @@
 // A server derives from it, registers its work on `io`, then calls StartThread;
 // its own Stop calls StopThread, and once that returns the server thread is
 // gone, so the server may close its descriptors without a lock.
+//
+// Nothing a client does may end the process that serves it: a handler that
+// throws is abandoned and the loop runs on. Servers catch what they expect
+// around their instruments themselves, so that their reads and writes go on.
 #pragma once
 
+#include <cstddef>
+#include <exception>
 #include <mutex>
 #include <thread>
 
@@ -15,7 +21,17 @@ namespace tessel::sim {
 
 class ServerThread {
 protected:
-    void StartThread() { thread_ = std::thread([this] { io.run(); }); }
+    void StartThread() {
+        thread_ = std::thread([this] {
+            for (;;) {
+                try {
+                    io.run();
+                    return;
+                } catch (...) {
+                }
+            }
+        });
+    }
 
     // Stops the loop and joins its thread; false when that was done already.
     // Any thread but the server's own.
@@ -28,6 +44,10 @@ protected:
     }
 
     asio::io_context io{1};
+
+    // Replies a server takes from an instrument at a time, so that a client
+    // that does not read leaves them with the instrument, which bounds them.
+    static constexpr std::size_t kWriteChunk = 65536;
 
 private:
     asio::executor_work_guard<asio::io_context::executor_type> work_ = asio::make_work_guard(io);

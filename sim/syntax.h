@@ -28,6 +28,8 @@ public:
     void Finish();
     // No byte of a message is held.
     bool Idle() const { return !complete_ && message_.empty() && state_ == State::Text; }
+    // Bytes of the message held so far.
+    std::size_t Size() const { return message_.size(); }
     void Reset();
 
 private:

@@ -118,19 +118,35 @@ struct TcpServer::Impl : ServerThread {
         {
             std::lock_guard lock(mu);
             Instrument& inst = s->slot->instrument;
-            if (input.empty())
-                inst.Update(Clock::now());
-            else
-                inst.Receive(input, false, Clock::now());
-            while (inst.HasOutput()) s->queued += inst.TakeOutput().bytes;
+            try {
+                if (input.empty())
+                    inst.Update(Clock::now());
+                else
+                    inst.Receive(input, false, Clock::now());
+            } catch (const std::exception&) {
+                // Out of memory, in the end: drop the input as a device clear
+                // does and report it the way an instrument would.
+                inst.DeviceClear();
+                inst.InjectError(-225);
+            }
             deadline = inst.NextDeadline();
         }
         Write(s);
         ArmTimer(s, deadline);
     }
 
+    // Takes the instrument's next replies into s->queued, a chunk at a time.
+    void Pull(Session& s) {
+        std::lock_guard lock(mu);
+        Instrument& inst = s.slot->instrument;
+        while (s.queued.size() < kWriteChunk && inst.HasOutput())
+            s.queued += inst.TakeOutput(kWriteChunk - s.queued.size()).bytes;
+    }
+
     void Write(const std::shared_ptr<Session>& s) {
-        if (s->closed || !s->writing.empty() || s->queued.empty()) return;
+        if (s->closed || !s->writing.empty()) return;
+        Pull(*s);
+        if (s->queued.empty()) return;
         s->writing.swap(s->queued);
         asio::async_write(s->socket, asio::buffer(s->writing), [this, s](const std::error_code& ec, std::size_t) {
             s->writing.clear();

@@ -92,6 +92,16 @@ struct TESSEL_API Config {
     // (the newest message is kept whatever its size); older ones are dropped.
     std::size_t messageLogCapacity = 1000;
     std::size_t messageLogBytes = std::size_t{1} << 24;
+    // Bytes of program messages the instrument holds: the one arriving and
+    // those waiting to run behind *WAI or *OPC?. A message that does not fit
+    // is dropped with -363 "Input buffer overrun", and so is the rest of it
+    // up to the next LF (blocks are not followed there) or EOI.
+    std::size_t inputBufferBytes = (std::size_t{1} << 24) + (std::size_t{1} << 16);
+    // Bytes of replies the instrument holds: the response being formed and
+    // those not taken yet. A query whose reply does not fit is answered with
+    // -225 "Out of memory" in the error queue instead of a reply; the other
+    // queries of its message still answer.
+    std::size_t outputBufferBytes = (std::size_t{1} << 25) + (std::size_t{1} << 16);
     // Queries that answer a fixed text instead of executing, keyed by any
     // accepted spelling of the query ("*STB?", "meas:volt?"). The text is sent
     // as given, joined with other replies and terminated like any reply.
@@ -141,6 +151,7 @@ struct TESSEL_API Snapshot {
     std::chrono::nanoseconds operationTime{};
     std::size_t storedDataLength = 0;
     std::size_t outputBytes = 0;  // unread bytes in the output queue
+    std::size_t inputBytes = 0;   // bytes of program messages held (Config::inputBufferBytes)
 };
 
 class TESSEL_API Instrument {

@@ -267,6 +267,64 @@ TEST(SimBlocks, MalformedBlocksAreInvalidBlockData) {
     EXPECT_EQ(d.inst.StoredData(), "ab\n");
 }
 
+// -225: replies are bounded by what the instrument may hold in total, the
+// unread replies of earlier messages included.
+TEST(SimLimits, AQueryWhoseReplyDoesNotFitIsOutOfMemoryAndTheOthersStillAnswer) {
+    Device d({.maxBlockLength = 1000, .outputBufferBytes = 2500});
+    d.Send("*CLS");
+    std::string message;
+    for (int i = 0; i < 10; ++i) message += "DATA? 1000;";
+    const std::string block = "#41000" + Pattern(1000);
+    EXPECT_EQ(d.Ask(message + "*IDN?"), block + ";" + block + ";Tessel,SIM-488,0,1.0\r\n");
+    EXPECT_EQ(d.ErrorCodes(), Codes(8, -225));
+    EXPECT_EQ(d.Esr(), kEXE);
+
+    d.Send("*CLS;DATA? 1000;DATA? 1000");
+    d.Send("DATA? 1000");  // the two replies before it are still unread
+    EXPECT_EQ(d.inst.State().outputBytes, 2015u);
+    EXPECT_EQ(d.ErrorCodes(), Codes{-225});
+    d.Out();
+    EXPECT_EQ(d.Ask("DATA? 1000"), block + "\r\n") << "taking the replies makes room again";
+}
+
+// -363: input is bounded too, whether it never ends or waits to run.
+TEST(SimLimits, AMessageLongerThanTheInputBufferIsDroppedUpToItsLineFeed) {
+    Device d({.inputBufferBytes = 100});
+    d.Send("*CLS");
+    for (int i = 0; i < 1000; ++i) d.inst.Receive(std::string(1000, 'A'), false, d.now);
+    EXPECT_LE(d.inst.State().inputBytes, 100u);
+    d.inst.Receive("B;*IDN?\r\n*ESR?\n", false, d.now);
+    EXPECT_EQ(d.Out(), "8\r\n") << "the rest of the long message is dropped, the next one runs";
+    EXPECT_EQ(d.ErrorCodes(), Codes{-363});
+}
+
+TEST(SimLimits, AHugeBlockHeaderCannotMakeTheInstrumentHoldItsLength) {
+    Device d({.inputBufferBytes = 1000});
+    d.Send("*CLS");
+    d.inst.Receive("DATA #9999999999", false, d.now);
+    for (int i = 0; i < 1000; ++i) d.inst.Receive(Pattern(1000).substr(11, 200), false, d.now);
+    EXPECT_LE(d.inst.State().inputBytes, 1000u);
+    EXPECT_EQ(d.ErrorCodes(), Codes{-363});
+    d.inst.Receive("\n*IDN?\n", false, d.now);
+    EXPECT_EQ(d.Out(), "Tessel,SIM-488,0,1.0\r\n");
+    d.inst.Receive("DATA #9999999999" + std::string(2000, 'x'), true, d.now);  // EOI ends an overrun too
+    EXPECT_EQ(d.Ask("*IDN?"), "Tessel,SIM-488,0,1.0\r\n");
+    EXPECT_EQ(d.ErrorCodes(), (Codes{-363, -363}));
+}
+
+TEST(SimLimits, MessagesWaitingBehindWaiOverrunOnceTheyFillTheInputBuffer) {
+    Device d({.operationTime = kNever, .inputBufferBytes = 64});
+    d.Send("*CLS;INIT;*WAI");
+    for (int i = 0; i < 10; ++i) d.Send("SOUR:VOLT 1;*IDN?");
+    EXPECT_LE(d.inst.State().inputBytes, 64u);
+    const Codes codes = d.ErrorCodes();
+    EXPECT_GE(codes.size(), 5u);
+    EXPECT_EQ(codes, Codes(codes.size(), -363));
+    d.inst.DeviceClear();
+    EXPECT_EQ(d.inst.State().inputBytes, 0u);
+    EXPECT_EQ(d.Ask("ABOR;*OPC?"), "1\r\n");
+}
+
 TEST(SimHooks, FixedRepliesReplaceQueriesWithoutSideEffects) {
     Device d({.fixedReplies = {{"*idn?", "Fake,1"}}});
     d.inst.SetFixedReply("*STB?", "garbage");

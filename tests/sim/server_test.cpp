@@ -96,6 +96,24 @@ TEST(SimTcpServer, ASharedInstrumentServesConnectionsInTurn) {
     EXPECT_EQ(server.Connections(), 2u);
 }
 
+// One message asking for far more than the instrument may hold: the replies
+// that fit, -225 for the rest, and the server goes on.
+TEST(SimServers, AFloodOfLargeQueriesIsRefusedWithErrorsAndTheServerGoesOn) {
+    TcpServer server;
+    Client c = Client::Tcp(server.Port());
+    std::string flood = "*CLS;";
+    for (int i = 0; i < 100; ++i) flood += "DATA? 16777216;";
+    c.Write(flood + "\n");
+    const std::string block = "#8" + std::to_string(1 << 24) + Pattern(1 << 24);
+    EXPECT_EQ(c.ReadBytes(2 * block.size() + 3), block + ";" + block + "\r\n");
+    const auto state = server.State(0);
+    ASSERT_TRUE(state);
+    ASSERT_EQ(state->errors.size(), Config{}.errorQueueCapacity);
+    EXPECT_EQ(state->errors.front().code, -225);
+    EXPECT_EQ(state->errors.back().code, -350);
+    EXPECT_EQ(c.Ask("*CLS;*IDN?"), kIdn);
+}
+
 TEST(SimServers, StopHangsUpEveryClientAndATakenPortIsRefused) {
     PtyServer pty;
     TcpServer tcp;
