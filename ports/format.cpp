@@ -1,7 +1,9 @@
 #include <tessel/format.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <optional>
 #include <vector>
 
 #include "ports/number_text.h"
@@ -90,35 +92,60 @@ std::string Group(std::string digits) {
     return digits;
 }
 
-// Digits of |v| rounded to `decimals` places, split at the decimal point.
-std::pair<std::string, std::string> FixedDigits(double v, int decimals) {
-    char buf[400];
-    auto [end, ec] = std::to_chars(buf, buf + sizeof buf, std::fabs(v), std::chars_format::fixed, decimals);
-    std::string text(buf, ec == std::errc() ? end : buf);
-    auto point = text.find('.');
-    if (point == std::string::npos) return {text, ""};
-    return {text.substr(0, point), text.substr(point + 1)};
+// The digits of a number as a pattern shows them, split at the decimal point.
+struct Digits {
+    std::string integer;
+    std::string fraction;
+    int exponent = 0;
+};
+
+// |v| rounded to `decimals` places. v is finite.
+Digits FixedDigits(double v, int decimals) {
+    // A finite double has at most 309 integer digits.
+    std::string text(static_cast<std::size_t>(decimals) + 320, '\0');
+    const auto [end, ec] =
+        std::to_chars(text.data(), text.data() + text.size(), std::fabs(v), std::chars_format::fixed, decimals);
+    text.resize(ec == std::errc() ? static_cast<std::size_t>(end - text.data()) : 0);
+    const auto point = text.find('.');
+    if (point == std::string::npos) return {text, "", 0};
+    return {text.substr(0, point), text.substr(point + 1), 0};
 }
 
-std::string ApplySection(const Section& s, double v) {
-    if (s.percent) v *= 100.0;
-    const int decimals = static_cast<int>(s.fracPattern.size());
+// |v| with `intPlaces` integer digits, `decimals` places and the exponent of
+// ten that makes them v, rounded once (9.999 with one integer digit and two
+// places is 1.00E+01). v is finite and not 0.
+Digits ScientificDigits(double v, int intPlaces, int decimals) {
+    const int precision = intPlaces - 1 + decimals;
+    std::string text(static_cast<std::size_t>(precision) + 32, '\0');
+    const auto [end, ec] = std::to_chars(text.data(), text.data() + text.size(), std::fabs(v),
+                                         std::chars_format::scientific, precision);
+    text.resize(ec == std::errc() ? static_cast<std::size_t>(end - text.data()) : 0);
+    const auto e = text.find('e');
+    if (e == std::string::npos) return {};
     int exponent = 0;
-    if (s.scientific && v != 0.0) {
-        const int intPlaces = std::max<int>(1, static_cast<int>(s.intPattern.size()));
-        exponent = static_cast<int>(std::floor(std::log10(std::fabs(v)))) - (intPlaces - 1);
-        double mantissa = v / std::pow(10.0, exponent);
-        // Rounding may carry into one more integer digit (9.99 -> 10.0).
-        if (FixedDigits(mantissa, decimals).first.size() > static_cast<std::size_t>(intPlaces)) ++exponent;
-        v /= std::pow(10.0, exponent);
-    }
-    auto [intDigits, fracDigits] = FixedDigits(v, decimals);
+    std::from_chars(text.data() + e + (text[e + 1] == '+' ? 2 : 1), text.data() + text.size(), exponent);
+    std::string digits = text.substr(0, e);
+    if (digits.size() > 1) digits.erase(1, 1);  // the point after the first digit
+    const auto places = static_cast<std::size_t>(intPlaces);
+    return {digits.substr(0, places), digits.substr(places), exponent - (intPlaces - 1)};
+}
+
+// The section applied to v; nothing when it has no digits for the value
+// (infinity, NaN, a percentage beyond the range of a Double).
+std::optional<std::string> ApplySection(const Section& s, double v) {
+    if (s.percent) v *= 100.0;
+    if (!std::isfinite(v)) return std::nullopt;
+    const int decimals = static_cast<int>(s.fracPattern.size());
+    auto [intDigits, fracDigits, exponent] =
+        s.scientific && v != 0.0
+            ? ScientificDigits(v, std::max<int>(1, static_cast<int>(s.intPattern.size())), decimals)
+            : FixedDigits(v, decimals);
     if (intDigits == "0") intDigits.clear();
 
     // Integer part: '0' placeholders pad with zeros, '#' show only significant digits.
     const std::size_t firstZero = s.intPattern.find('0');
     const std::size_t minDigits = firstZero == std::string::npos ? 0 : s.intPattern.size() - firstZero;
-    while (intDigits.size() < minDigits) intDigits.insert(0, 1, '0');
+    if (intDigits.size() < minDigits) intDigits.insert(0, minDigits - intDigits.size(), '0');
     if (s.thousands) intDigits = Group(intDigits);
 
     // Fraction: trailing '#' places drop their zeros.
@@ -133,7 +160,8 @@ std::string ApplySection(const Section& s, double v) {
         if (exponent < 0) out += '-';
         else if (s.expSign == '+') out += '+';
         std::string e = std::to_string(std::abs(exponent));
-        while (e.size() < static_cast<std::size_t>(s.expDigits)) e.insert(0, 1, '0');
+        const auto expDigits = static_cast<std::size_t>(s.expDigits);
+        if (e.size() < expDigits) e.insert(0, expDigits - e.size(), '0');
         out += e;
     }
     return out + s.suffix;
@@ -163,14 +191,16 @@ std::string FormatValue(const Variant& vntValue, std::string_view strPattern) {
     if (!vntValue.IsNumeric() || vntValue.IsEmpty()) return vntValue.ToString();
 
     const double v = vntValue.ToDouble();
-    auto sections = SplitSections(NamedPattern(strPattern));
-    if (v == 0.0 && sections.size() >= 3 && !sections[2].empty()) return ApplySection(ParseSection(sections[2]), v);
-    if (v < 0.0 && sections.size() >= 2 && !sections[1].empty()) return ApplySection(ParseSection(sections[1]), v);
-    std::string text = ApplySection(ParseSection(sections[0]), v);
+    const auto sections = SplitSections(NamedPattern(strPattern));
+    std::size_t section = 0;
+    if (v == 0.0 && sections.size() >= 3 && !sections[2].empty()) section = 2;
+    else if (v < 0.0 && sections.size() >= 2 && !sections[1].empty()) section = 1;
+    auto text = ApplySection(ParseSection(sections[section]), v);
+    if (!text) return vntValue.ToString();
     // A negative value formatted by the positive section keeps its sign, unless
     // it rounded to nothing but zeros.
-    if (v < 0.0 && text.find_first_of("123456789") != std::string::npos) text.insert(0, 1, '-');
-    return text;
+    if (section == 0 && v < 0.0 && text->find_first_of("123456789") != std::string::npos) text->insert(0, 1, '-');
+    return *text;
 }
 
 }  // namespace tessel

@@ -13,6 +13,10 @@
 // sections separated by ";" serve positive, negative and zero values. Named
 // patterns: "General Number", "Fixed", "Standard", "Percent", "Scientific".
 // A pattern applied to text that is not a number returns the text unchanged.
+// A number that a pattern cannot show (infinity, NaN, a percentage beyond the
+// range of a Double) is written in general format instead: "inf", "-inf",
+// "nan"; 1E+307 with "0%" gives "1E+307". Finite numbers get every digit a
+// pattern asks for, whatever their magnitude.
 //
 // Threads: pure function.
 #pragma once

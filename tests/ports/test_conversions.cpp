@@ -4,6 +4,7 @@
 
 #include <cfloat>
 #include <cmath>
+#include <limits>
 
 #include <tessel/error.h>
 #include <tessel/format.h>
@@ -134,4 +135,33 @@ TEST(FormatValue, Patterns) {
     EXPECT_EQ(FormatValue(Variant(0.0), "0.0;-0.0;\"zero\""), "zero");
     EXPECT_EQ(FormatValue(Variant(3.0), "\\V 0"), "V 3");
     EXPECT_EQ(FormatValue(Variant("n/a"), "0.00"), "n/a");
+}
+
+TEST(FormatValue, NumbersAPatternCannotShowAreWrittenInGeneralFormat) {
+    const double inf = std::numeric_limits<double>::infinity();
+    const struct {
+        Variant value;
+        const char* pattern;
+        const char* text;
+    } cases[] = {
+        {Variant(inf), "0.00", "inf"},
+        {Variant(-inf), "#,##0.00;(#,##0.00)", "-inf"},
+        {Variant(std::numeric_limits<double>::quiet_NaN()), "0.00E+00", "nan"},
+        {Variant(std::numeric_limits<float>::infinity()), "Percent", "inf"},
+        {Variant(1e307), "0.00%", "1E+307"},
+        {Variant(-1e307), "0%", "-1E+307"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(FormatValue(c.value, c.pattern), c.text) << c.pattern;
+}
+
+TEST(FormatValue, PatternsShowEveryDigitOfExtremeMagnitudes) {
+    EXPECT_EQ(FormatValue(Variant(1e22), "#,##0"), "10,000,000,000,000,000,000,000");
+    const std::string huge = FormatValue(Variant(1e300), "0." + std::string(100, '0'));
+    EXPECT_EQ(huge.size(), 301u + 1u + 100u);
+    EXPECT_EQ(huge.substr(huge.size() - 101), "." + std::string(100, '0'));
+    EXPECT_EQ(FormatValue(Variant(0.1), "0." + std::string(40, '0')), "0.1000000000000000055511151231257827021182");
+    EXPECT_EQ(FormatValue(Variant(5e-324), "0.00E+00"), "4.94E-324");
+    EXPECT_EQ(FormatValue(Variant(1.7976931348623157e308), "0.0E+0"), "1.8E+308");
+    EXPECT_EQ(FormatValue(Variant(1e-320), std::string(30, '0') + "E-0"), "999988867182683005413375236765E-350");
+    EXPECT_EQ(FormatValue(Variant(0.0), "##0.0E+00"), "0.0E+00");
 }
