@@ -86,10 +86,15 @@ function(tessel_install_package)
     COMPATIBILITY SameMajorVersion)
   install(FILES ${PROJECT_BINARY_DIR}/TesselConfig.cmake ${PROJECT_BINARY_DIR}/TesselConfigVersion.cmake
     DESTINATION ${cmake_dir})
-  # Relocatable: the prefix is found from the .pc file's own folder.
-  file(RELATIVE_PATH TESSEL_PC_TO_PREFIX ${CMAKE_INSTALL_FULL_LIBDIR}/pkgconfig ${CMAKE_INSTALL_PREFIX})
+  # Written at install time, so that the prefix is the one installed to
+  # (cmake --install --prefix), and the run-time path with it.
   foreach(pc tessel tessel-sim)
-    configure_file(${PROJECT_SOURCE_DIR}/cmake/${pc}.pc.in ${PROJECT_BINARY_DIR}/${pc}.pc @ONLY)
-    install(FILES ${PROJECT_BINARY_DIR}/${pc}.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+    install(CODE "
+      set(prefix \"\${CMAKE_INSTALL_PREFIX}\")
+      set(libdir \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}\")
+      set(includedir \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_INCLUDEDIR}\")
+      set(version ${PROJECT_VERSION})
+      configure_file(${PROJECT_SOURCE_DIR}/cmake/${pc}.pc.in ${PROJECT_BINARY_DIR}/${pc}.pc @ONLY)
+      file(INSTALL ${PROJECT_BINARY_DIR}/${pc}.pc DESTINATION \"\${libdir}/pkgconfig\")")
   endforeach()
 endfunction()

@@ -1,15 +1,17 @@
-// clsComm: an instrument on an RS-232 serial port.
+// clsComm: an instrument on an RS-232 serial port (examples/serial_class.cpp):
 //
 //   auto comm = std::make_shared<tessel::clsComm>();      // or CreateObject("Tessel.clsComm")
 //   comm->Settings()->Item("Comm Port")->Value(-1, -1, 3);
 //   comm->Settings()->Item("Baud Rate")->Value(-1, -1, "19200");
 //   comm->OnLine(true);
-//   std::string id = comm->Receive("*IDN?");
+//   tessel::IPort& port = *comm;                          // Receive is IPort's (IPortDirect has its own)
+//   std::string id = port.Receive("*IDN?");
 //
-// (Through the interfaces: QueryInterface<IPort>(comm)->Receive(...); the
-// class itself exposes each interface's members under their procedure names,
-// IPort_Receive, IPortSetup_OnLine, ..., because IPort::Send and
-// IPortDirect::Send mean different things.)
+// Send and Receive belong to two interfaces with different meanings (IPort's
+// add and strip the terminator, IPortDirect's move bytes as they are), so
+// comm->Receive(...) is ambiguous: call them through an interface, or by
+// their procedure names, which the class exposes as its own members
+// (IPort_Receive, IPortDirect_Send, IPortSetup_OnLine, ...).
 //
 // Settings (root "RS232", every setting a list of choices):
 //   "Comm Port"    COM1=1,COM2=2 (any number may be written)   default 1

@@ -1,9 +1,9 @@
-// clsEthernet: an instrument reached over a TCP connection (a LAN instrument
-// with a raw socket port).
+// clsEthernet: an instrument reached over a TCP connection, a LAN instrument
+// with a raw socket port (examples/tcp_query.cpp):
 //
 //   auto eth = std::make_shared<tessel::clsEthernet>();   // or CreateObject("Tessel.clsEthernet")
-//   eth->Settings()->Item("Remote Host")->Value(-1, -1, "192.168.0.20");
-//   eth->Settings()->Item("Remote Port")->Value(-1, -1, 5025);
+//   eth->Settings()->Item("Remote Host")->Value(-1, -1, host);
+//   eth->Settings()->Item("Remote Port")->Value(-1, -1, port);
 //   eth->OnLine(true);
 //   std::string id = eth->Receive("*IDN?");
 //

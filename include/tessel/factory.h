@@ -1,4 +1,4 @@
-// Creating objects by program identifier.
+// Creating objects by program identifier (examples/settings.cpp):
 //
 //   std::shared_ptr<tessel::Object> obj = tessel::CreateObject("Tessel.clsComm");
 //   auto port = tessel::QueryInterface<tessel::IPort>(obj);

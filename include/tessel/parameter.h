@@ -4,7 +4,7 @@
 // it. A driver defines its root, adds its settings in a fixed order and writes
 // each default right after adding it; a host reads the root through
 // IPortSetup::Settings, changes values, and the driver reads them afresh at
-// the next OnLine(true).
+// the next OnLine(true) (examples/settings.cpp):
 //
 //   auto settings = port->Settings();
 //   settings->Item("Baud Rate")->Value(-1, -1, "19200");

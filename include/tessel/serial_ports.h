@@ -2,9 +2,10 @@
 //
 // A serial driver is configured with a port number ("Comm Port" 1, 2, ...).
 // Port number n means /dev/ttyS<n-1> unless the host assigns another device
-// to that number, for example a USB adapter or a pseudo-terminal:
+// to that number, for example a USB adapter or a pseudo-terminal
+// (examples/serial_class.cpp):
 //
-//   tessel::AssignSerialPort(3, "/dev/ttyUSB0");   // COM3 is now the adapter
+//   tessel::AssignSerialPort(3, device);                  // COM3 is /dev/ttyUSB0, say
 //
 // Threads: assignments are process-wide and may be made from any thread; a
 // driver reads the assignment when it opens its port.

@@ -13,11 +13,19 @@
 // What the instrument understands (commands, replies, errors, timing, fault
 // injection) is described in docs/simulator.md.
 //
-// A typical test:
+// A typical test of a program of one's own (examples/simulator.cpp):
 //
-//   tessel::sim::PtyServer server;                 // starts at once
-//   open server.SlavePath(), set raw mode, write "*IDN?\n", read a line
-//   server.Access([](tessel::sim::Instrument& i) { log = i.MessageLog(); });
+//   tessel::sim::PtyServer server;                                // serves at once
+//   tessel::AssignSerialPort(1, server.SlavePath());              // COM1 is the instrument
+//   auto port = tessel::CreateObject("Tessel.clsComm");
+//   tessel::QueryInterface<tessel::IPortSetup>(port)->OnLine(true);
+//   auto io = tessel::QueryInterface<tessel::IPort>(port);
+//   std::string volts = io->Receive("SOUR:VOLT 2;MEAS:VOLT?");    // "+2.000000E+00"
+//   std::vector<std::string> log = server.MessageLog();           // {"SOUR:VOLT 2;MEAS:VOLT?"}
+//   server.Access([](tessel::sim::Instrument& i) { i.InjectError(-300); });   // a fault on cue
+//
+// The instrument lives in libtessel-sim (Tessel::sim, tessel-sim.pc), apart
+// from libtessel: link both for a test like this one.
 //
 // Errors: servers raise std::system_error when the system refuses them a
 // pseudo-terminal, a socket or a port. Instrument raises std::invalid_argument
