@@ -95,17 +95,7 @@ struct PtyServer::Impl : ServerThread {
         std::optional<TimePoint> deadline;
         {
             std::lock_guard lock(mu);
-            try {
-                if (input.empty())
-                    instrument.Update(Clock::now());
-                else
-                    instrument.Receive(input, false, Clock::now());
-            } catch (const std::exception&) {
-                // Out of memory, in the end: drop the input as a device clear
-                // does and report it the way an instrument would.
-                instrument.DeviceClear();
-                instrument.InjectError(-225);
-            }
+            Feed(instrument, input);
             deadline = instrument.NextDeadline();
         }
         Write();

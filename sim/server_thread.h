@@ -12,10 +12,13 @@
 #include <cstddef>
 #include <exception>
 #include <mutex>
+#include <string_view>
 #include <thread>
 
 #include <asio/executor_work_guard.hpp>
 #include <asio/io_context.hpp>
+
+#include <tessel/sim.h>
 
 namespace tessel::sim {
 
@@ -41,6 +44,21 @@ protected:
         io.stop();
         thread_.join();
         return true;
+    }
+
+    // Hands input (or, when empty, just the time) to an instrument. What
+    // still throws (memory, in the end) drops the input as a device clear
+    // does and is reported the way an instrument would.
+    static void Feed(Instrument& instrument, std::string_view input) {
+        try {
+            if (input.empty())
+                instrument.Update(Clock::now());
+            else
+                instrument.Receive(input, false, Clock::now());
+        } catch (const std::exception&) {
+            instrument.DeviceClear();
+            instrument.InjectError(-225);
+        }
     }
 
     asio::io_context io{1};

@@ -117,19 +117,8 @@ struct TcpServer::Impl : ServerThread {
         std::optional<TimePoint> deadline;
         {
             std::lock_guard lock(mu);
-            Instrument& inst = s->slot->instrument;
-            try {
-                if (input.empty())
-                    inst.Update(Clock::now());
-                else
-                    inst.Receive(input, false, Clock::now());
-            } catch (const std::exception&) {
-                // Out of memory, in the end: drop the input as a device clear
-                // does and report it the way an instrument would.
-                inst.DeviceClear();
-                inst.InjectError(-225);
-            }
-            deadline = inst.NextDeadline();
+            Feed(s->slot->instrument, input);
+            deadline = s->slot->instrument.NextDeadline();
         }
         Write(s);
         ArmTimer(s, deadline);
