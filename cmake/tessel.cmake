@@ -12,7 +12,12 @@ set(TESSEL_PROGRAM_RPATH "$ORIGIN/${tessel_bin_to_lib}")
 # visibility. Undefined symbols are link errors, not load-time surprises.
 function(tessel_export_only_api target)
   set(map ${PROJECT_SOURCE_DIR}/cmake/exports.map)
-  target_link_options(${target} PRIVATE -Wl,--version-script=${map} -Wl,--no-undefined)
+  target_link_options(${target} PRIVATE -Wl,--version-script=${map})
+  # (clang links its sanitizer runtimes into programs only, so a fuzzing
+  # build's shared objects rely on the program for them)
+  if(NOT TESSEL_FUZZ)
+    target_link_options(${target} PRIVATE -Wl,--no-undefined)
+  endif()
   set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${map})
 endfunction()
 
