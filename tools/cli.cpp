@@ -37,7 +37,7 @@ void PrintSettings(const Parameter& root) {
     }
 }
 
-int Guarded(const Run& run) {
+int Guarded(const std::function<int()>& run) {
     try {
         return run();
     } catch (const ComError& e) {

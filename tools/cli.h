@@ -1,32 +1,47 @@
 // Pieces shared by the subcommands of the tessel command.
 //
-// A subcommand is one function that registers its options on its CLI11 App
-// and returns what runs it; main.cpp lists the subcommands. Options are
-// typed and range-checked where they are registered, so a bad value is a
-// usage error naming the option (exit status 2) before anything runs.
-// Failures while running exit with status 1.
+// A subcommand is two things: a function in main.cpp that registers its
+// options on its CLI11 App and returns what runs it, and the run function
+// here, which takes the parsed options as a plain struct. Options are typed
+// and range-checked where they are registered, so a bad value is a usage
+// error naming the option (exit status 2) before anything runs; failures
+// while running exit with status 1. Only main.cpp includes CLI11, which is
+// large and slow to compile.
 #pragma once
 
+#include <chrono>
 #include <functional>
+#include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include <tessel/tessel.h>
 
-namespace CLI {
-class App;
-}
-
 namespace tessel::cli {
 
-// Runs a parsed subcommand; returns the exit status.
-using Run = std::function<int()>;
+struct OnlineOptions {
+    std::optional<int16_t> port;  // "Comm Port"; the setting's default when not given
+    std::string device;           // make the port number mean this device
+    std::vector<std::string> settings;  // "Name=Value"
+};
 
-Run AddDemo(CLI::App& command);
-Run AddSim(CLI::App& command);
-Run AddPorts(CLI::App& command);
-Run AddSettings(CLI::App& command);
-Run AddOnline(CLI::App& command);
+struct SimOptions {
+    bool pty = false;
+    std::optional<uint16_t> tcp;
+    bool shared = false;
+    std::optional<std::chrono::nanoseconds> operationTime;
+    bool lineFeedOnly = false;  // replies end with LF instead of CR LF
+};
+
+int Demo();
+int Ports();
+int Settings();
+int Online(const OnlineOptions& options);
+int Sim(const SimOptions& options);
+
+// "never" (sim::kNever) or seconds from 0 to 1000000; nothing for anything else.
+std::optional<std::chrono::nanoseconds> ParseOperationTime(const std::string& text);
 
 // Exit statuses.
 inline constexpr int kExitFailure = 1;
@@ -50,7 +65,7 @@ void ApplySetting(Parameter& settings, const std::string& assignment);
 void PrintSettings(const Parameter& root);
 
 // Runs a subcommand: a ComError or Failure is printed and gives status 1.
-int Guarded(const Run& run);
+int Guarded(const std::function<int()>& run);
 
 // Ctrl+C asks every wait to end quietly through the default host control.
 void InstallInterruptHandler();

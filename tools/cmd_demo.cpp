@@ -194,14 +194,12 @@ void TcpDemo() {
 
 }  // namespace
 
-Run AddDemo(CLI::App&) {
-    return [] {
-        std::cout << "Tessel demo: the drivers against simulated IEEE 488.2 instruments\n";
-        SerialDemo();
-        TcpDemo();
-        std::cout << "\nlive objects left: " << LiveObjectCount() << "\n";
-        return 0;
-    };
+int Demo() {
+    std::cout << "Tessel demo: the drivers against simulated IEEE 488.2 instruments\n";
+    SerialDemo();
+    TcpDemo();
+    std::cout << "\nlive objects left: " << LiveObjectCount() << "\n";
+    return 0;
 }
 
 }  // namespace tessel::cli

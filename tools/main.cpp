@@ -1,6 +1,11 @@
 // tessel: the command-line host of the Tessel drivers.
+//
+// Every subcommand's options are registered here, one function each, and
+// parsed by CLI11 before anything runs; the subcommands themselves live in
+// the cmd_*.cpp files (cli.h).
 #include <iostream>
 #include <map>
+#include <memory>
 
 #include <CLI/CLI.hpp>
 
@@ -10,6 +15,67 @@ namespace {
 
 using namespace tessel::cli;
 
+// What runs a parsed subcommand; its exit status.
+using Run = std::function<int()>;
+
+Run DemoCommand(CLI::App&) { return Demo; }
+
+Run SimCommand(CLI::App& command) {
+    struct Given {
+        SimOptions options;
+        int tcp = 0;
+        std::string operationTime;
+        std::string terminator = "crlf";
+    };
+    auto g = std::make_shared<Given>();
+    command.add_flag("--pty", g->options.pty, "serve on a pseudo-terminal (the default without --tcp)");
+    CLI::Option* tcp = command.add_option("--tcp", g->tcp, "serve on 127.0.0.1:PORT; 0 picks a free port")
+                           ->type_name("PORT")
+                           ->check(CLI::Range(0, 65535));
+    command.add_flag("--shared", g->options.shared, "one instrument serves TCP connections in turn")->needs(tcp);
+    CLI::Option* operationTime =
+        command.add_option("--optime", g->operationTime, "how long INIT keeps the instrument busy (default 0.1)")
+            ->type_name("SECONDS|never")
+            ->check(CLI::Validator(
+                [](const std::string& text) {
+                    if (ParseOperationTime(text)) return std::string();
+                    return "Value " + text + " is not a number of seconds from 0 to 1000000, nor never";
+                },
+                "0 to 1000000 or never"));
+    command.add_option("--terminator", g->terminator, "what ends every reply (default crlf)")
+        ->check(CLI::IsMember({"crlf", "lf"}));
+    return [g, tcp, operationTime] {
+        if (tcp->count() > 0) g->options.tcp = static_cast<uint16_t>(g->tcp);
+        if (operationTime->count() > 0) g->options.operationTime = ParseOperationTime(g->operationTime);
+        g->options.lineFeedOnly = g->terminator == "lf";
+        return Sim(g->options);
+    };
+}
+
+Run PortsCommand(CLI::App&) { return Ports; }
+
+Run SettingsCommand(CLI::App&) { return Settings; }
+
+Run OnlineCommand(CLI::App& command) {
+    struct Given {
+        OnlineOptions options;
+        int16_t port = 0;
+    };
+    auto g = std::make_shared<Given>();
+    CLI::Option* port = command.add_option("--port", g->port, "port number (\"Comm Port\"); default the setting's")
+                            ->check(CLI::Range(int16_t{1}, int16_t{32767}));
+    command.add_option("--device", g->options.device, "make the port number mean this device, e.g. /dev/ttyUSB0");
+    command.add_option("--set", g->options.settings, "a setting, e.g. --set \"Baud Rate=19200\"; repeatable")
+        ->type_name("\"NAME=VALUE\"")
+        ->check(CLI::Validator(
+            [](const std::string& s) { return s.find('=') == std::string::npos ? "takes NAME=VALUE, not " + s : ""; },
+            "NAME=VALUE"));
+    return [g, port] {
+        if (port->count() > 0) g->options.port = g->port;
+        return Online(g->options);
+    };
+}
+
 struct Command {
     const char* name;
     const char* description;
@@ -17,11 +83,11 @@ struct Command {
 };
 
 constexpr Command kCommands[] = {
-    {"demo", "Run the drivers against simulated instruments", AddDemo},
-    {"sim", "Serve a simulated IEEE 488.2 instrument until Ctrl+C", AddSim},
-    {"ports", "List the serial ports of this machine", AddPorts},
-    {"settings", "List the settings of a serial port and their defaults", AddSettings},
-    {"online", "Bring a serial port on-line, report its settings, go off-line", AddOnline},
+    {"demo", "Run the drivers against simulated instruments", DemoCommand},
+    {"sim", "Serve a simulated IEEE 488.2 instrument until Ctrl+C", SimCommand},
+    {"ports", "List the serial ports of this machine", PortsCommand},
+    {"settings", "List the settings of a serial port and their defaults", SettingsCommand},
+    {"online", "Bring a serial port on-line, report its settings, go off-line", OnlineCommand},
 };
 
 // "tessel sim" for the subcommand that was being parsed, "tessel" before one.
