@@ -14,6 +14,7 @@
 
 #include <array>
 #include <chrono>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -151,6 +152,12 @@ struct UsageCase {
     std::vector<std::string> args;
     std::string message;  // part of what the command says on stderr
 };
+
+// The arguments, as the test's name shows them.
+void PrintTo(const UsageCase& c, std::ostream* out) {
+    *out << "tessel";
+    for (const auto& arg : c.args) *out << " " << arg;
+}
 
 class Usage : public testing::TestWithParam<UsageCase> {};
 
