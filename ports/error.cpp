@@ -21,6 +21,15 @@ std::string RuntimeErrorText(int32_t number) {
     case kErrSubscriptOutOfRange: return "Subscript out of range";
     case kErrTypeMismatch: return "Type mismatch";
     case kErrCannotCreateObject: return "Cannot create object";
+    case kErrLibraryLoad: return "Error in loading DLL";
+    case kErrInternal: return "Internal error";
+    case kErrBadFileNameOrNumber: return "Bad file name or number";
+    case kErrFileNotFound: return "File not found";
+    case kErrObjectNotSet: return "Object variable or With block variable not set";
+    case kErrLibraryFunctionNotFound: return "Specified DLL function not found";
+    case kErrMemberNotFound: return "Object doesn't support this property or method";
+    case kErrArgumentNotOptional: return "Argument not optional";
+    case kErrWrongArgumentCount: return "Wrong number of arguments or invalid property assignment";
     default: return "Application-defined or object-defined error";
     }
 }

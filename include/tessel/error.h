@@ -58,6 +58,10 @@ enum PortErrorCode : int32_t {
     kErrOperationNotComplete = 2014,
     kErrTimedOut = 2015,
     kErrCancelButton = 2020,
+    // A reply grew past the port's reply limit (ReplyLimit) before it ended.
+    kErrReplyTooLong = 2016,
+    // An operator console call found neither a display nor a terminal.
+    kErrNoOperatorConsole = 2021,
 };
 
 // The run time's numbers for failures of conversions and arithmetic.
@@ -67,7 +71,16 @@ enum RuntimeErrorNumber : int32_t {
     kErrOutOfMemory = 7,
     kErrSubscriptOutOfRange = 9,
     kErrTypeMismatch = 13,
+    kErrBadFileNameOrNumber = 52,
+    kErrFileNotFound = 53,
+    kErrLibraryLoad = 48,
+    kErrInternal = 51,
+    kErrObjectNotSet = 91,
     kErrCannotCreateObject = 429,
+    kErrLibraryFunctionNotFound = 453,
+    kErrMemberNotFound = 438,
+    kErrArgumentNotOptional = 449,
+    kErrWrongArgumentCount = 450,
 };
 
 // Source used by the run-time helpers (conversions, the factory) when no
