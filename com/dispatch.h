@@ -98,6 +98,11 @@ std::span<const Table* const> ClassTables();
 std::span<const Table* const> OtherDefaultTables();
 std::span<const Table* const> PortInterfaceTables();
 
+// The table of object's default interface (interfaceName empty), or of the
+// interface named by name or identifier. Raises 438 for an object without a
+// default interface, 13 when the object does not implement the one named.
+const Table& InterfaceOf(const Object& object, std::string_view interfaceName);
+
 extern const Table kClsCommTable;
 extern const Table kClsEthernetTable;
 extern const Table kClsTimeoutTable;

@@ -43,7 +43,7 @@ const std::string_view kInterfaces[] = {"IPort", "IPortB", "IPortSetup"};
 
 }  // namespace
 
-const Table kClsEthernetTable = {"clsEthernet",    "Tessel.clsEthernet", kClsidEthernet, "_clsEthernet", kIidClsEthernet,
-                                 IsA<clsEthernet>, kMembers,             kInterfaces};
+const Table kClsEthernetTable = {"clsEthernet",    "Tessel.clsEthernet", kClsidEthernet, "_clsEthernet",
+                                 kIidClsEthernet,  IsA<clsEthernet>,     kMembers,       kInterfaces};
 
 }  // namespace tessel::com

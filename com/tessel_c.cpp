@@ -153,9 +153,7 @@ int32_t tessel_query_interface(tessel_object* object, const char* interface_name
         RequireHandle(result, "no place for the interface");
         *result = nullptr;
         const std::string name = interface_name ? interface_name : "";
-        if (!name.empty() && !Implements(*object->object, name))
-            RaiseError(kErrTypeMismatch, kRuntimeSource, RuntimeErrorText(kErrTypeMismatch), {}, 0,
-                       "the object does not implement " + name);
+        com::InterfaceOf(*object->object, name);
         *result = new tessel_object{object->object, name};
     });
 }

@@ -58,6 +58,29 @@ const Table* InterfaceNamed(std::string_view name) {
     RaiseError(number, kRuntimeSource, RuntimeErrorText(number), {}, 0, detail);
 }
 
+// The row that serves this call, once name, call type and arguments suit it.
+const Member& Checked(const Table& table, std::string_view name, CallType type, const std::vector<Variant>& args) {
+    const std::string where = std::string(table.interfaceName) + "." + std::string(name);
+    bool named = false;
+    const Member* found = nullptr;
+    for (const Member& m : table.members) {
+        if (!SameText(m.name, name)) continue;
+        named = true;
+        // Reading a property and calling a function that returns a value are one thing to a caller.
+        if ((type == CallType::Let) == (m.type == CallType::Let)) found = &m;
+    }
+    if (!named) RaiseCallError(kErrMemberNotFound, where + " does not exist");
+    if (!found)
+        RaiseCallError(kErrWrongArgumentCount,
+                       where + (type == CallType::Let ? " cannot be assigned" : " can only be assigned"));
+    const std::size_t most = found->required + found->optional;
+    if (args.size() > most) RaiseCallError(kErrWrongArgumentCount, where + " takes " + std::to_string(most) + " at most");
+    for (std::size_t i = 0; i < found->required; ++i)
+        if (i >= args.size() || args[i].IsMissing())
+            RaiseCallError(kErrArgumentNotOptional, where + " needs argument " + std::to_string(i + 1));
+    return *found;
+}
+
 InterfaceInfo Describe(const Table& table) {
     InterfaceInfo info{std::string(table.interfaceName), std::string(table.interfaceId), {}};
     for (const Member& m : table.members) info.members.push_back({std::string(m.name), m.type, m.required, m.optional});
@@ -65,44 +88,31 @@ InterfaceInfo Describe(const Table& table) {
 }
 
 }  // namespace
+
+const Table& InterfaceOf(const Object& object, std::string_view interfaceName) {
+    if (interfaceName.empty()) {
+        const Table* table = DefaultTableOf(object);
+        if (!table) RaiseCallError(kErrMemberNotFound, "this object has no members that can be called by name");
+        return *table;
+    }
+    const Table* table = InterfaceNamed(interfaceName);
+    if (!table || !table->implementedBy(object))
+        RaiseCallError(kErrTypeMismatch, "the object does not implement " + std::string(interfaceName));
+    return *table;
+}
+
 }  // namespace tessel::com
 
 namespace tessel {
 
-using com::RaiseCallError;
 using com::Table;
 
 Variant CallByName(Object& object, std::string_view member, CallType type, std::vector<Variant>& args,
                    std::string_view interfaceName) {
-    const Table* table = nullptr;
-    if (interfaceName.empty()) {
-        table = com::DefaultTableOf(object);
-        if (!table) RaiseCallError(kErrMemberNotFound, "this object has no members that can be called by name");
-    } else {
-        table = com::InterfaceNamed(interfaceName);
-        if (!table || !table->implementedBy(object))
-            RaiseError(kErrTypeMismatch, kRuntimeSource, RuntimeErrorText(kErrTypeMismatch), {}, 0,
-                       "the object does not implement " + std::string(interfaceName));
-    }
-    const std::string where = std::string(table->interfaceName) + "." + std::string(member);
-    bool named = false;
-    const com::Member* found = nullptr;
-    for (const com::Member& m : table->members) {
-        if (!SameText(m.name, member)) continue;
-        named = true;
-        // Reading a property and calling a function that returns a value are one thing to a caller.
-        if ((type == CallType::Let) == (m.type == CallType::Let)) found = &m;
-    }
-    if (!named) RaiseCallError(kErrMemberNotFound, where + " does not exist");
-    if (!found) RaiseCallError(kErrWrongArgumentCount, where + (type == CallType::Let ? " cannot be assigned" : " can only be assigned"));
-    if (args.size() > static_cast<std::size_t>(found->required + found->optional))
-        RaiseCallError(kErrWrongArgumentCount, where + " takes at most " +
-                                                   std::to_string(found->required + found->optional) + " arguments");
-    for (std::size_t i = 0; i < found->required; ++i)
-        if (i >= args.size() || args[i].IsMissing())
-            RaiseCallError(kErrArgumentNotOptional, where + " needs argument " + std::to_string(i + 1));
+    const Table& table = com::InterfaceOf(object, interfaceName);
+    const com::Member& called = com::Checked(table, member, type, args);
     com::Args converted(args);
-    return found->call(object, converted);
+    return called.call(object, converted);
 }
 
 bool Implements(const Object& object, std::string_view interfaceName) noexcept {
@@ -134,11 +144,7 @@ std::vector<InterfaceInfo> InterfaceList() {
     return interfaces;
 }
 
-InterfaceInfo DefaultInterfaceOf(const Object& object) {
-    const Table* table = com::DefaultTableOf(object);
-    if (!table) RaiseCallError(kErrMemberNotFound, "this object has no members that can be called by name");
-    return com::Describe(*table);
-}
+InterfaceInfo DefaultInterfaceOf(const Object& object) { return com::Describe(com::InterfaceOf(object, {})); }
 
 std::vector<EnumerationInfo> Enumerations() {
     // The GPIB values are 2030 plus the library's error code; codes 9, 13 and
