@@ -138,6 +138,13 @@ static void test_query(void) {
     CHECK(tessel_call(eth, "IPort_Count", TESSEL_GET, NULL, 0, &result, &error) == 0);
     CHECK(result.type == TESSEL_LONG && result.value.long_value == 8);
 
+    /* A stop request (a Ctrl+C handler's) ends a receive quietly, with nothing. */
+    tessel_request_stop();
+    CHECK(tessel_call(eth, "IPort_Receive", TESSEL_METHOD, NULL, 0, &result, &error) == 0);
+    CHECK(same_text(&result, ""));
+    tessel_variant_clear(&result);
+    tessel_clear_stop();
+
     /* Nothing comes: the driver's time-out reaches C with all its fields. */
     CHECK(tessel_call(eth, "IPort_Receive", TESSEL_METHOD, NULL, 0, &result, &error) == -2147219489);
     CHECK(strcmp(error.source, "clsEthernet.IPort_Receive") == 0);
