@@ -265,7 +265,7 @@ TEST_F(LateBound, ByReferenceReplyComesBackThroughTheInterface) {
 TEST_F(LateBound, InterfacesAreNamedByNameOrIdentifier) {
     auto comm = CreateObject("Tessel.clsComm");
     auto timer = CreateObject("Tessel.clsTimeout");
-    const std::string braced = "{" + std::string(kIidIPortSetup) + "}";
+    const std::string braced = std::string("{").append(kIidIPortSetup).append("}");
     Call(*comm, "Name", CallType::Let, {"by id"}, braced);
     EXPECT_EQ(Get(*comm, "IPortSetup_Name"), Variant("by id"));
     EXPECT_EQ(Call(*comm, "IPort_TimeOut", CallType::Get, {}, "_clsComm"), Variant(1.0f));
@@ -291,7 +291,7 @@ TEST_F(LateBound, ClassesHaveFixedDistinctIdentifiers) {
         // By identifier, in lower case with braces, as a host may have stored it.
         std::string lower = c.id;
         std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char ch) { return std::tolower(ch); });
-        auto obj = CreateObjectById("{" + lower + "}");
+        auto obj = CreateObjectById(std::string("{").append(lower).append("}"));
         EXPECT_EQ(DefaultInterfaceOf(*obj).id, c.defaultInterface.id);
         for (const char* port : {"IPort", "IPortB", "IPortDirect", "IPortSetup"}) {
             const bool listed = std::find(c.interfaces.begin(), c.interfaces.end(), port) != c.interfaces.end();
