@@ -37,7 +37,7 @@ std::string CommControl::Settings() const { return FormatLineText(settings_); }
 
 void CommControl::Settings(const std::string& text) {
     LineSettings wanted = ParseLineText(text, settings_);
-    if (device_) device_->Apply(wanted);
+    if (link_) link_->device.Apply(wanted);
     settings_ = wanted;
 }
 
@@ -47,7 +47,7 @@ void CommControl::Handshaking(int16_t mode) {
                        "handshaking is 0 (none) to 3 (RTS/CTS with XON/XOFF), not " + std::to_string(mode));
     LineSettings wanted = settings_;
     wanted.handshake = static_cast<Handshake>(mode);
-    if (device_) device_->Apply(wanted);
+    if (link_) link_->device.Apply(wanted);
     settings_ = wanted;
 }
 
@@ -65,17 +65,26 @@ void CommControl::InputMode(int16_t mode) {
     inputMode_ = mode;
 }
 
+CommControl::Link::Link(asio::io_context& io, SerialDevice opened)
+    : device(std::move(opened)), watch(io, device.Fd()) {}
+
+CommControl::Link::~Link() {
+    // The device owns the descriptor; the watch only lets go of it.
+    asio::error_code ignored;
+    watch.cancel(ignored);
+    watch.release();
+}
+
 void CommControl::PortOpen(bool open) {
     if (!open) {
         Close();
         return;
     }
     if (PortOpen()) RaiseCommError(kCommPortAlreadyOpen, "COM" + std::to_string(commPort_) + " (" +
-                                                             device_->Path() + ") is already open");
+                                                             link_->device.Path() + ") is already open");
     SerialDevice device = SerialDevice::Open(SerialPortPath(commPort_));
     device.Apply(settings_);
-    device_.emplace(std::move(device));
-    watch_.emplace(loop_->Context(), device_->Fd());
+    link_.Open(loop_->Context(), std::move(device));
     hangUp_.reset();
     input_.clear();
     output_.clear();
@@ -84,25 +93,17 @@ void CommControl::PortOpen(bool open) {
 }
 
 void CommControl::Close() noexcept {
-    if (!device_) return;
-    if (watch_) {
-        // The device owns the descriptor; the watch only lets go of it.
-        asio::error_code ignored;
-        watch_->cancel(ignored);
-        watch_->release();
-        watch_.reset();
-    }
-    watchingInput_ = watchingOutput_ = false;
+    if (!link_) return;
     // Unsent output is dropped rather than letting close() wait for a line
     // that XOFF or a missing CTS may hold forever.
-    output_.clear();
-    device_.reset();
-    input_.clear();
+    link_.Close();
+    output_ = std::string();
+    input_ = std::string();
 }
 
 SerialDevice& CommControl::Open() {
-    if (!device_) RaiseCommError(kCommPortNotOpen, "COM" + std::to_string(commPort_) + " is closed");
-    return *device_;
+    if (!link_) RaiseCommError(kCommPortNotOpen, "COM" + std::to_string(commPort_) + " is closed");
+    return link_->device;
 }
 
 int16_t CommControl::InBufferCount() {
@@ -112,13 +113,41 @@ int16_t CommControl::InBufferCount() {
 }
 
 void CommControl::InBufferCount(int16_t count) {
-    SerialDevice& device = Open();
+    Open();
     if (count != 0)
         RaiseCommError(kCommInvalidPropertyValue, "InBufferCount can only be set to 0 (discard input), not " +
                                                       std::to_string(count));
-    input_.clear();
-    device.DiscardInput();
+    DiscardInput(*link_);
     WatchInput();
+}
+
+void CommControl::DiscardInput(Link& link) {
+    if (link.reading) {
+        // A read still waiting ends as aborted and has taken nothing; one
+        // that already finished is of the old round and is dropped unseen.
+        asio::error_code ignored;
+        link.watch.cancel(ignored);
+        link.reading = false;
+        ++link.readRound;
+    }
+    input_.clear();
+    if (hangUp_) return;
+    // Reading the device empty also takes what arrived after the queue
+    // stopped at its limit; a bound keeps an endless sender from holding
+    // the caller here.
+    constexpr std::size_t kDiscardBound = 16 * kInputQueueLimit;
+    try {
+        for (std::size_t taken = 0; taken < kDiscardBound;) {
+            const std::size_t n = link.device.Read(std::span(link.buffer));
+            if (n == 0) break;
+            Arrived(link.buffer.data(), n);
+            input_.clear();
+            taken += n;
+        }
+    } catch (const ComError& e) {
+        hangUp_ = e.Detail;
+        commEvent_ = comEvCD;
+    }
 }
 
 int16_t CommControl::OutBufferCount() {
@@ -128,7 +157,7 @@ int16_t CommControl::OutBufferCount() {
 }
 
 double CommControl::SecondsUntilDeviceDrained() const {
-    return device_ ? device_->SecondsToSend(device_->OutputPending()) : 0.0;
+    return link_ ? link_->device.SecondsToSend(link_->device.OutputPending()) : 0.0;
 }
 
 Variant CommControl::Input() {
@@ -180,43 +209,49 @@ void CommControl::Flush() {
 }
 
 void CommControl::WatchInput() {
-    if (!watch_ || watchingInput_ || hangUp_ || input_.size() >= kInputQueueLimit) return;
-    watchingInput_ = true;
-    const std::size_t room = std::min(readBuffer_.size(), kInputQueueLimit - input_.size());
-    watch_->async_read_some(
-        asio::buffer(readBuffer_.data(), room),
-        [this, alive = std::weak_ptr<bool>(alive_)](const asio::error_code& ec, std::size_t n) {
-            if (alive.expired() || ec == asio::error::operation_aborted) return;
-            watchingInput_ = false;
-            if (!device_) return;
+    if (!link_ || link_->reading || hangUp_ || input_.size() >= kInputQueueLimit) return;
+    Link& link = *link_;
+    link.reading = true;
+    const std::size_t room = std::min(link.buffer.size(), kInputQueueLimit - input_.size());
+    link.watch.async_read_some(
+        asio::buffer(link.buffer.data(), room),
+        link_.Bind([this, round = link.readRound](Link& l, const asio::error_code& ec, std::size_t n) {
+            if (round != l.readRound) return;
+            l.reading = false;
+            if (ec == asio::error::operation_aborted) return;
             if (ec) {
                 // End of file is a terminal's hang-up; EIO the same seen from the other side.
-                hangUp_ = device_->HangUpDetail(ec == asio::error::eof ? EIO : ec.value(), "reading");
+                hangUp_ = l.device.HangUpDetail(ec == asio::error::eof ? EIO : ec.value(), "reading");
                 Raise(comEvCD);
                 return;
             }
-            input_.append(readBuffer_.data(), n);
+            Arrived(l.buffer.data(), n);
             WatchInput();
             Raise(comEvReceive);
-        });
+        }));
 }
 
+void CommControl::Arrived(const char* bytes, std::size_t n) { input_.append(bytes, n); }
+
 void CommControl::WatchOutput() {
-    if (!watch_ || watchingOutput_ || output_.empty() || hangUp_) return;
-    watchingOutput_ = true;
-    watch_->async_wait(asio::posix::descriptor_base::wait_write,
-                       [this, alive = std::weak_ptr<bool>(alive_)](const asio::error_code& ec) {
-                           if (alive.expired() || ec == asio::error::operation_aborted) return;
-                           watchingOutput_ = false;
-                           if (!device_) return;
-                           try {
-                               Flush();
-                           } catch (const ComError&) {
-                               Raise(comEvCD);
-                               return;
-                           }
-                           if (output_.empty()) Raise(comEvSend);
-                       });
+    if (!link_ || link_->writing || output_.empty() || hangUp_) return;
+    link_->writing = true;
+    link_->watch.async_wait(asio::posix::descriptor_base::wait_write,
+                            link_.Bind([this](Link& l, const asio::error_code& ec) {
+                                l.writing = false;
+                                // A discard cancels the wait along with the read.
+                                if (ec == asio::error::operation_aborted) {
+                                    WatchOutput();
+                                    return;
+                                }
+                                try {
+                                    Flush();
+                                } catch (const ComError&) {
+                                    Raise(comEvCD);
+                                    return;
+                                }
+                                if (output_.empty()) Raise(comEvSend);
+                            }));
 }
 
 void CommControl::Raise(int16_t event) {
