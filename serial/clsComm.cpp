@@ -304,7 +304,7 @@ void clsComm::IPortB_SendB(bool blnLastBlock, const Variant& vntData, std::strin
     });
     if (pending) RaiseTimedOut(kSendBSource, "Send timed out");
     WithGeneralHandler(kSendBSource, [&] {
-                mintStatus = kStatusComplete;
+        mintStatus = kStatusComplete;
         mlngCount = BlockCount(vntData.AsBytes(), strCommand.size() + (blnLastBlock ? 2 : 0));
         mobjLoop->Yield();
     });

@@ -84,11 +84,13 @@ void CommControl::PortOpen(bool open) {
                                                              link_->device.Path() + ") is already open");
     SerialDevice device = SerialDevice::Open(SerialPortPath(commPort_));
     device.Apply(settings_);
-    link_.Open(loop_->Context(), std::move(device));
+    Link& link = link_.Open(loop_->Context(), std::move(device));
     hangUp_.reset();
-    input_.clear();
     output_.clear();
     commEvent_ = 0;
+    // What waits in the device came before this open: from an earlier
+    // connection, or from whoever had the port before.
+    DiscardInput(link);
     WatchInput();
 }
 

@@ -77,6 +77,9 @@ public:
     void InputMode(int16_t mode);
 
     bool PortOpen() const { return static_cast<bool>(link_); }
+    // Opening discards what waits in the device (it came before the open);
+    // closing ends every read and wait of the open connection, so nothing
+    // read before the close is delivered after it.
     void PortOpen(bool open);
 
     // Bytes waiting to be read (at most 32767); writing 0 discards everything

@@ -303,7 +303,7 @@ void clsEthernet::IPortB_SendB(bool blnLastBlock, const Variant& vntData, std::s
     });
     if (WaitForSendComplete(kSendBSource)) {
         WithGeneralHandler(kSendBSource, [&] {
-                        mintStatus = kStatusComplete;
+            mintStatus = kStatusComplete;
             mlngCount = BlockCount(vntData.AsBytes(), strCommand.size() + (blnLastBlock ? 1 : 0));
             mobjLoop->Yield();
         });

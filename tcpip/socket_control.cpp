@@ -77,6 +77,7 @@ void SocketControl::Connect() {
 
     Drop();
     ClearReceived();
+    failure_ = {};
     Link& link = link_.Open(loop_->Context());
     linkHost_ = host_;
     linkPort_ = port_;
@@ -172,6 +173,9 @@ void SocketControl::Arrived(const char* bytes, std::size_t n) {
 }
 
 void SocketControl::SendData(const Variant& data) {
+    // After a failure the failure itself is what a sender needs to hear,
+    // even when its event went to nobody.
+    if (state_ == kStateError && failure_.first != 0) RaiseSocketError(failure_.first, failure_.second);
     if (state_ != kStateConnected) RaiseSocketError(kSocketWrongState, "Cannot send: " + Situation());
     if (data.Type() == VarType::String) {
         pending_ += data.ToString();
@@ -301,7 +305,8 @@ void SocketControl::Fail(const std::error_code& ec) {
     // aborted and unseen, so one failure makes one error.
     Drop();
     state_ = kStateError;
-    RaiseError(number, SocketErrorText(number, linkHost_, linkPort_, ec));
+    failure_ = {number, SocketErrorText(number, linkHost_, linkPort_, ec)};
+    RaiseError(number, failure_.second);
 }
 
 void SocketControl::RaiseError(int16_t number, std::string description) {

@@ -16,7 +16,8 @@
 // SendComplete follows once everything queued has been handed to the system.
 // A peer that closes its side moves the state to 8 and raises Close; what it
 // sent before stays readable. A connection that fails moves it to 9 and raises
-// Error; what was received stays readable there too, and every other
+// Error; what was received stays readable there too, SendData then raises
+// that failure again, and every other
 // operation of that connection ends unseen: one failure, one Error event.
 // Close drops everything and the state is 0 when it returns; nothing of the
 // closed connection is raised afterwards. Connecting to the unspecified
@@ -42,6 +43,7 @@
 #include <span>
 #include <string>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include <asio/ip/tcp.hpp>
@@ -182,6 +184,7 @@ private:
     std::size_t head_ = 0;     // received_ before it has been taken
     std::string pending_;      // queued, not yet handed to the system
     std::size_t sentHead_ = 0;  // pending_ before it has been handed over
+    std::pair<int16_t, std::string> failure_;  // number and description of the failure (state 9)
 };
 
 }  // namespace tessel::tcpip
