@@ -267,3 +267,15 @@ TEST_F(ClsCommSimulated, BlocksCutShortTextAfterBlocksAndUnaskedRepliesNeverMixW
         EXPECT_EQ(port().Receive(Variant("*IDN?")), idn);
     }
 }
+
+TEST_F(ClsCommInput, AStopWhileTheCheckedSendPollsIsAlwaysTheClearRegisterError) {
+    instrument.Start({});  // hears everything, answers nothing
+    DefaultHostControl().SetRunState(8);
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        SCOPED_TRACE(attempt);
+        const ComError e = CaughtError([&] { port().SendE("OUTP ON"); });
+        EXPECT_EQ(e.Number, kObjectErrorBase + kErrEventRegisterClear) << e.Description;
+        EXPECT_EQ(e.Source, "clsComm.IPort_SendE");
+        EXPECT_EQ(e.Description, "Event register was unexpectedly clear");
+    }
+}
