@@ -30,8 +30,9 @@ struct SocketControl::Link {
 namespace {
 
 // Received bytes already taken are dropped from the front of the queue only
-// once this many have gathered, or when the queue runs empty: moving what
-// remains after every GetData would cost a copy of the queue per take.
+// once this many have gathered and they are at least half of it, or when the
+// queue runs empty: moving what remains after every take would cost a copy
+// of the whole queue per take.
 constexpr std::size_t kCompactAfter = 64 * 1024;
 
 bool WouldBlock(const std::error_code& ec) {
@@ -165,7 +166,8 @@ void SocketControl::OnRead(Link& link, const std::error_code& ec, std::size_t n)
 }
 
 void SocketControl::Arrived(const char* bytes, std::size_t n) {
-    if (head_ >= kCompactAfter) {
+    // Moving the rest costs no more than what was taken since the last move.
+    if (head_ >= kCompactAfter && head_ * 2 >= received_.size()) {
         received_.erase(0, head_);
         head_ = 0;
     }
