@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <limits>
 
+#include <asio/post.hpp>
+
 #include <tessel/error.h>
 #include <tessel/serial_ports.h>
 
@@ -124,22 +126,15 @@ void CommControl::InBufferCount(int16_t count) {
 }
 
 void CommControl::DiscardInput(Link& link) {
-    if (link.reading) {
-        // A read still waiting ends as aborted and has taken nothing; one
-        // that already finished is of the old round and is dropped unseen.
-        asio::error_code ignored;
-        link.watch.cancel(ignored);
-        link.reading = false;
-        ++link.readRound;
-    }
+    // A readiness wait still queued in the loop reads what is there when it
+    // runs, which is then newer than this discard; nothing else holds input.
     input_.clear();
     if (hangUp_) return;
-    // Reading the device empty also takes what arrived after the queue
-    // stopped at its limit; a bound keeps an endless sender from holding
-    // the caller here.
+    // A bound keeps an endless sender from holding the caller here.
     constexpr std::size_t kDiscardBound = 16 * kInputQueueLimit;
+    std::size_t taken = 0;
     try {
-        for (std::size_t taken = 0; taken < kDiscardBound;) {
+        while (taken < kDiscardBound) {
             const std::size_t n = link.device.Read(std::span(link.buffer));
             if (n == 0) break;
             Arrived(link.buffer.data(), n);
@@ -150,6 +145,7 @@ void CommControl::DiscardInput(Link& link) {
         hangUp_ = e.Detail;
         commEvent_ = comEvCD;
     }
+    link.mayHaveMore = taken >= kDiscardBound;
 }
 
 int16_t CommControl::OutBufferCount() {
@@ -214,23 +210,39 @@ void CommControl::WatchInput() {
     if (!link_ || link_->reading || hangUp_ || input_.size() >= kInputQueueLimit) return;
     Link& link = *link_;
     link.reading = true;
+    if (link.mayHaveMore) {
+        asio::post(loop_->Context(), link_.Bind([this](Link& l) { ReadNow(l); }));
+        return;
+    }
+    // Waiting for readiness and then reading costs one read per arrival; a
+    // read armed in advance would try once more at once and find nothing.
+    link.watch.async_wait(asio::posix::descriptor_base::wait_read,
+                          link_.Bind([this](Link& l, const asio::error_code& ec) {
+                              if (!ec) {
+                                  ReadNow(l);
+                                  return;
+                              }
+                              l.reading = false;
+                              hangUp_ = l.device.HangUpDetail(ec.value(), "waiting for input on");
+                              Raise(comEvCD);
+                          }));
+}
+
+void CommControl::ReadNow(Link& link) {
+    link.reading = false;
     const std::size_t room = std::min(link.buffer.size(), kInputQueueLimit - input_.size());
-    link.watch.async_read_some(
-        asio::buffer(link.buffer.data(), room),
-        link_.Bind([this, round = link.readRound](Link& l, const asio::error_code& ec, std::size_t n) {
-            if (round != l.readRound) return;
-            l.reading = false;
-            if (ec == asio::error::operation_aborted) return;
-            if (ec) {
-                // End of file is a terminal's hang-up; EIO the same seen from the other side.
-                hangUp_ = l.device.HangUpDetail(ec == asio::error::eof ? EIO : ec.value(), "reading");
-                Raise(comEvCD);
-                return;
-            }
-            Arrived(l.buffer.data(), n);
-            WatchInput();
-            Raise(comEvReceive);
-        }));
+    std::size_t n = 0;
+    try {
+        n = link.device.Read(std::span(link.buffer.data(), room));
+    } catch (const ComError& e) {
+        hangUp_ = e.Detail;
+        Raise(comEvCD);
+        return;
+    }
+    link.mayHaveMore = n == room;
+    if (n > 0) Arrived(link.buffer.data(), n);
+    WatchInput();
+    if (n > 0) Raise(comEvReceive);
 }
 
 void CommControl::Arrived(const char* bytes, std::size_t n) { input_.append(bytes, n); }
@@ -241,9 +253,9 @@ void CommControl::WatchOutput() {
     link_->watch.async_wait(asio::posix::descriptor_base::wait_write,
                             link_.Bind([this](Link& l, const asio::error_code& ec) {
                                 l.writing = false;
-                                // A discard cancels the wait along with the read.
-                                if (ec == asio::error::operation_aborted) {
-                                    WatchOutput();
+                                if (ec) {
+                                    hangUp_ = l.device.HangUpDetail(ec.value(), "waiting to write to");
+                                    Raise(comEvCD);
                                     return;
                                 }
                                 try {

@@ -112,20 +112,22 @@ private:
         Link& operator=(const Link&) = delete;
 
         SerialDevice device;
-        asio::posix::stream_descriptor watch;  // lets the loop read; the device owns the descriptor
-        // Where the loop reads into; the read is asio's, so that an armed
-        // read costs no system call of its own between arrivals.
+        // Tells the loop when the device is readable or writable; the device
+        // owns the descriptor and does the reading and writing itself.
+        asio::posix::stream_descriptor watch;
         std::array<char, 4096> buffer{};
-        bool reading = false;
+        bool reading = false;  // a readiness wait, or a read, is under way
         bool writing = false;
-        // A discard starts a new round: a read of an earlier round that had
-        // already finished holds bytes from before the discard.
-        unsigned readRound = 0;
+        // The last read filled what it was given, or reading stopped at the
+        // queue's limit: the device may hold more, which no new readiness
+        // would announce.
+        bool mayHaveMore = false;
     };
 
     SerialDevice& Open();  // the open device, or 8018
     void Flush();          // output queue -> device, as far as it takes
     void WatchInput();
+    void ReadNow(Link& link);
     void WatchOutput();
     // Every byte that comes from the device passes here.
     void Arrived(const char* bytes, std::size_t n);

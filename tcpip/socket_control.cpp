@@ -23,8 +23,11 @@ struct SocketControl::Link {
     tcp::resolver resolver;
     tcp::socket socket;
     std::array<char, 65536> in{};
-    bool reading = false;
+    bool reading = false;  // a readiness wait, or a read, is under way
     bool writing = false;
+    // The last read filled the buffer, or reading stopped at the limit: the
+    // socket may hold more, which no new readiness would announce.
+    bool mayHaveMore = false;
 };
 
 namespace {
@@ -139,15 +142,40 @@ void SocketControl::OnConnected(Link& link, const std::error_code& ec) {
 }
 
 void SocketControl::StartRead() {
-    if (!link_ || link_->reading || state_ != kStateConnected ||
-        static_cast<std::size_t>(BytesReceived()) >= kReceiveLimit)
+    if (!link_ || link_->reading || state_ != kStateConnected) return;
+    if (static_cast<std::size_t>(BytesReceived()) >= kReceiveLimit) {
+        link_->mayHaveMore = true;
         return;
-    link_->reading = true;
-    link_->socket.async_read_some(asio::buffer(link_->in),
-                                  link_.Bind([this](Link& link, const std::error_code& ec, std::size_t n) {
-                                      link.reading = false;
-                                      OnRead(link, ec, n);
-                                  }));
+    }
+    Link& link = *link_;
+    link.reading = true;
+    if (link.mayHaveMore) {
+        asio::post(loop_->Context(), link_.Bind([this](Link& l) { ReadNow(l); }));
+        return;
+    }
+    // Waiting for readiness and then reading costs one receive per arrival;
+    // a read armed in advance would try once more at once and find nothing.
+    link.socket.async_wait(tcp::socket::wait_read, link_.Bind([this](Link& l, const std::error_code& ec) {
+        if (ec) {
+            l.reading = false;
+            Fail(ec);
+            return;
+        }
+        ReadNow(l);
+    }));
+}
+
+void SocketControl::ReadNow(Link& link) {
+    link.reading = false;
+    std::error_code ec;
+    const std::size_t n = link.socket.receive(asio::buffer(link.in), 0, ec);
+    if (WouldBlock(ec)) {
+        link.mayHaveMore = false;
+        StartRead();
+        return;
+    }
+    link.mayHaveMore = n == link.in.size();
+    OnRead(link, ec, n);
 }
 
 void SocketControl::OnRead(Link& link, const std::error_code& ec, std::size_t n) {
