@@ -137,6 +137,9 @@ void SocketControl::OnConnected(Link& link, const std::error_code& ec) {
     // A send hands the system what it takes at once and never blocks.
     link.socket.non_blocking(true, ignored);
     state_ = kStateConnected;
+    // What came with the connection (or its close) may have been announced
+    // while only the connect was waiting: the first read does not wait.
+    link.mayHaveMore = true;
     StartRead();
     if (OnConnect) OnConnect();
 }
