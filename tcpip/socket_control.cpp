@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <utility>
 
 #include <asio/connect.hpp>
 #include <asio/post.hpp>
@@ -28,6 +29,7 @@ struct SocketControl::Link {
     // The last read filled the buffer, or reading stopped at the limit: the
     // socket may hold more, which no new readiness would announce.
     bool mayHaveMore = false;
+    std::error_code held;  // the end a read found after data, for the next read
 };
 
 namespace {
@@ -170,18 +172,34 @@ void SocketControl::StartRead() {
 
 void SocketControl::ReadNow(Link& link) {
     link.reading = false;
-    std::error_code ec;
-    const std::size_t n = link.socket.receive(asio::buffer(link.in), 0, ec);
+    // A block arrives faster than the loop turns: while reads fill the
+    // buffer, the next one follows at once, up to the limit, and the event
+    // reports them together.
+    std::size_t total = 0;
+    std::error_code ec = std::exchange(link.held, {});
+    while (!ec) {
+        const std::size_t n = link.socket.receive(asio::buffer(link.in), 0, ec);
+        if (ec) break;
+        Arrived(link.in.data(), n);
+        total += n;
+        link.mayHaveMore = n == link.in.size();
+        if (!link.mayHaveMore || static_cast<std::size_t>(BytesReceived()) >= kReceiveLimit) break;
+    }
     if (WouldBlock(ec)) {
         link.mayHaveMore = false;
-        StartRead();
-        return;
+        ec.clear();
     }
-    link.mayHaveMore = n == link.in.size();
-    OnRead(link, ec, n);
+    if (ec && total > 0) {
+        // What came before the failure or the close is reported first, the
+        // failure by the next read.
+        link.held = ec;
+        link.mayHaveMore = true;
+        ec.clear();
+    }
+    OnRead(ec, total);
 }
 
-void SocketControl::OnRead(Link& link, const std::error_code& ec, std::size_t n) {
+void SocketControl::OnRead(const std::error_code& ec, std::size_t n) {
     if (ec == asio::error::eof) {
         state_ = kStatePeerClosing;
         if (OnClose) OnClose();
@@ -191,9 +209,8 @@ void SocketControl::OnRead(Link& link, const std::error_code& ec, std::size_t n)
         Fail(ec);
         return;
     }
-    Arrived(link.in.data(), n);
     StartRead();
-    if (OnDataArrival) OnDataArrival(BytesReceived());
+    if (n > 0 && OnDataArrival) OnDataArrival(BytesReceived());
 }
 
 void SocketControl::Arrived(const char* bytes, std::size_t n) {

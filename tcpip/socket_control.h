@@ -158,7 +158,7 @@ private:
     void OnConnected(Link& link, const std::error_code& ec);
     void StartRead();
     void ReadNow(Link& link);
-    void OnRead(Link& link, const std::error_code& ec, std::size_t n);
+    void OnRead(const std::error_code& ec, std::size_t n);
     // Every byte that comes from the peer passes here.
     void Arrived(const char* bytes, std::size_t n);
     void Consumed(std::size_t n);
