@@ -156,7 +156,9 @@ TEST_F(ClsCommInput, TextAfterABlockReadIsTakenWholeAtOnce) {
 }
 
 TEST_F(ClsCommInput, OutputTheHostDidNotAskForIsDiscardedBeforeTheCommand) {
-    instrument.Start({{"CHATTER", Reply(std::string(1900, 'u'))}, {"Q?", Reply("R\r\n")},
+    // More than one read of the loop takes (4096 bytes): the rest is read
+    // while the host's loop runs once and must not outlive the discard.
+    instrument.Start({{"CHATTER", Reply(std::string(6000, 'u'))}, {"Q?", Reply("R\r\n")},
                       {"BLK?", Reply("1234")}});
     for (int round = 0; round < 10; ++round) {
         SCOPED_TRACE(round);
