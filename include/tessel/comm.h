@@ -31,10 +31,11 @@
 // characters exactly as given or found.
 //
 // Discarding: Receive and ReceiveB with a command first discard everything
-// received before the command is sent (the driver's queue, the device's
-// input, and a read already finished but not yet handed over); OnLine(false)
+// received before the command is sent (the driver's queue and the device's
+// input); OnLine(true) discards what waited in the device, and OnLine(false)
 // ends every read of the connection, so nothing from before it is delivered
-// after it.
+// after it. Bytes an instrument is still sending after the command has gone
+// cannot be told from the reply.
 //
 // Waiting: Send and SendB wait for the output to drain, at most min(TimeOut,
 // 4 s); Receive and ReceiveB wait up to TimeOut (1 s at creation). A time-out
