@@ -24,12 +24,8 @@ struct SocketControl::Link {
     tcp::resolver resolver;
     tcp::socket socket;
     std::array<char, 65536> in{};
-    bool reading = false;  // a readiness wait, or a read, is under way
+    bool reading = false;
     bool writing = false;
-    // The last read filled the buffer, or reading stopped at the limit: the
-    // socket may hold more, which no new readiness would announce.
-    bool mayHaveMore = false;
-    std::error_code held;  // the end a read found after data, for the next read
 };
 
 namespace {
@@ -139,64 +135,24 @@ void SocketControl::OnConnected(Link& link, const std::error_code& ec) {
     // A send hands the system what it takes at once and never blocks.
     link.socket.non_blocking(true, ignored);
     state_ = kStateConnected;
-    // What came with the connection (or its close) may have been announced
-    // while only the connect was waiting: the first read does not wait.
-    link.mayHaveMore = true;
     StartRead();
     if (OnConnect) OnConnect();
 }
 
 void SocketControl::StartRead() {
-    if (!link_ || link_->reading || state_ != kStateConnected) return;
-    if (static_cast<std::size_t>(BytesReceived()) >= kReceiveLimit) {
-        link_->mayHaveMore = true;
+    if (!link_ || link_->reading || state_ != kStateConnected ||
+        static_cast<std::size_t>(BytesReceived()) >= kReceiveLimit)
         return;
-    }
-    Link& link = *link_;
-    link.reading = true;
-    if (link.mayHaveMore) {
-        asio::post(loop_->Context(), link_.Bind([this](Link& l) { ReadNow(l); }));
-        return;
-    }
-    // Waiting for readiness and then reading costs one receive per arrival;
-    // a read armed in advance would try once more at once and find nothing.
-    link.socket.async_wait(tcp::socket::wait_read, link_.Bind([this](Link& l, const std::error_code& ec) {
-        if (ec) {
-            l.reading = false;
-            Fail(ec);
-            return;
-        }
-        ReadNow(l);
-    }));
-}
-
-void SocketControl::ReadNow(Link& link) {
-    link.reading = false;
-    // A block arrives faster than the loop turns: while reads fill the
-    // buffer, the next one follows at once, up to the limit, and the event
-    // reports them together.
-    std::size_t total = 0;
-    std::error_code ec = std::exchange(link.held, {});
-    while (!ec) {
-        const std::size_t n = link.socket.receive(asio::buffer(link.in), 0, ec);
-        if (ec) break;
-        Arrived(link.in.data(), n);
-        total += n;
-        link.mayHaveMore = n == link.in.size();
-        if (!link.mayHaveMore || static_cast<std::size_t>(BytesReceived()) >= kReceiveLimit) break;
-    }
-    if (WouldBlock(ec)) {
-        link.mayHaveMore = false;
-        ec.clear();
-    }
-    if (ec && total > 0) {
-        // What came before the failure or the close is reported first, the
-        // failure by the next read.
-        link.held = ec;
-        link.mayHaveMore = true;
-        ec.clear();
-    }
-    OnRead(ec, total);
+    link_->reading = true;
+    // Asio's read, armed in advance: waiting for readiness and reading
+    // ourselves would cost an epoll_ctl per arrival instead of the read that
+    // finds nothing when the next read is started.
+    link_->socket.async_read_some(asio::buffer(link_->in),
+                                  link_.Bind([this](Link& link, const std::error_code& ec, std::size_t n) {
+                                      link.reading = false;
+                                      if (!ec) Arrived(link.in.data(), n);
+                                      OnRead(ec, n);
+                                  }));
 }
 
 void SocketControl::OnRead(const std::error_code& ec, std::size_t n) {

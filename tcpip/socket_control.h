@@ -157,7 +157,6 @@ private:
     void StartConnecting(std::vector<asio::ip::tcp::endpoint> endpoints);
     void OnConnected(Link& link, const std::error_code& ec);
     void StartRead();
-    void ReadNow(Link& link);
     void OnRead(const std::error_code& ec, std::size_t n);
     // Every byte that comes from the peer passes here.
     void Arrived(const char* bytes, std::size_t n);
