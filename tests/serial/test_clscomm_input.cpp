@@ -1,7 +1,8 @@
 // clsComm's input in the sequences that leave bytes behind: a reply cut short
 // by going off-line, text read after a block, output the host never asked
 // for, a reply without end; against a scripted instrument on a
-// pseudo-terminal, then the same sequences against the simulated instrument.
+// pseudo-terminal (the same sequences on the simulated instrument are in
+// test_clscomm_checked.cpp).
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -18,7 +19,6 @@
 #include <tessel/events.h>
 #include <tessel/host.h>
 #include <tessel/serial_ports.h>
-#include <tessel/sim.h>
 
 #include "support/errors.h"
 #include "support/pty.h"
@@ -215,59 +215,6 @@ TEST_F(ClsCommInput, ValuesNoTimerOrArrayCanHoldAreRefused) {
     const ComError e = CaughtError([&] { block().SendB(false, Variant(beyond), ""); });
     EXPECT_EQ(e.Number, kErrSubscriptOutOfRange);
     EXPECT_EQ(e.Source, "clsComm.IPortB_SendB");
-}
-
-// ---- the same sequences against the simulated instrument ----
-
-class ClsCommSimulated : public ::testing::Test {
-protected:
-    void SetUp() override {
-        DefaultHostControl().Reset();
-        AssignSerialPort(kPort, server.SlavePath());
-        setup().Settings()->Item("Comm Port")->Value(-1, -1, Variant(kPort));
-        setup().Settings()->Item("Baud Rate")->Value(-1, -1, "115200");
-        setup().Settings()->Item("Handshaking")->Value(-1, -1, "None");
-        setup().OnLine(true);
-    }
-    void TearDown() override {
-        DefaultHostControl().Reset();
-        AssignSerialPort(kPort, "");
-    }
-    IPortSetup& setup() { return *comm; }
-    IPort& port() { return *comm; }
-    IPortB& block() { return *comm; }
-
-    sim::Config config;
-    sim::PtyServer server{config};
-    std::shared_ptr<clsComm> comm = std::make_shared<clsComm>();
-};
-
-TEST_F(ClsCommSimulated, BlocksCutShortTextAfterBlocksAndUnaskedRepliesNeverMixWithTheNextReply) {
-    const std::string idn = config.identity;
-    port().TimeOut(0.3f);
-    for (int round = 0; round < 3; ++round) {
-        SCOPED_TRACE(round);
-        // A block cut short by going off-line. The terminal holds all of it:
-        // bytes an instrument is still sending after the next command has
-        // gone cannot be told from its reply.
-        block().ReceiveB(10, Variant("DATA? 12000"));
-        std::this_thread::sleep_for(100ms);
-        setup().OnLine(false);
-        setup().OnLine(true);
-        EXPECT_EQ(port().Receive(Variant("*IDN?")), idn);
-
-        // Text right after a block read to its end, one byte at a time at the end.
-        block().ReceiveB(6, Variant("DATA? 3"));  // "#13" and three bytes
-        block().ReceiveB(1);                      // CR
-        block().ReceiveB(1);                      // LF
-        EXPECT_EQ(port().Receive(Variant("*IDN?")), idn);
-
-        // A reply nobody read, then a query.
-        comm->SendDirect("*IDN?\r\n");
-        std::this_thread::sleep_for(20ms);
-        WaitForEvents(50ms);
-        EXPECT_EQ(port().Receive(Variant("*IDN?")), idn);
-    }
 }
 
 TEST_F(ClsCommInput, AStopWhileTheCheckedSendPollsIsAlwaysTheClearRegisterError) {
