@@ -1,6 +1,7 @@
 #include <tessel/comm.h>
 
 #include <algorithm>
+#include <cmath>
 #include <vector>
 
 #include <tessel/error.h>
@@ -134,6 +135,16 @@ bool clsComm::IPortSetup_OnLine() {
 
 // ---------------------------------------------------------------- text
 
+void clsComm::IPort_TimeOut(float sngData) {
+    // A timer cannot run for NaN or infinite seconds; NaN would wait forever.
+    if (!std::isfinite(sngData)) RaiseError(kErrOverflow, "clsComm.IPort_TimeOut", RuntimeErrorText(kErrOverflow));
+    msngTimeOut = sngData;
+}
+
+void clsComm::ReplyLimit(int32_t bytes) {
+    mlngReplyLimit = WithGeneralHandler("clsComm.ReplyLimit", [&] { return CheckedReplyLimit(bytes); });
+}
+
 bool clsComm::OutputStillPending() {
     clsTimeout timer;
     timer.Start(msngTimeOut > kSendWaitLimit ? kSendWaitLimit : msngTimeOut);
@@ -171,11 +182,21 @@ std::string clsComm::IPort_Receive(const Variant& strCommand) {
     HostControl& host = CurrentHostControl();
     WithGeneralHandler(kReceiveSource, [&] { timer.Start(msngTimeOut); });
     WaitYield yield(*mobjLoop, timer, host);
+    bool tooLong = false;
     for (;;) {
         yield();
+        // Everything already here is taken before the next sleep: InputLen,
+        // which ReceiveB leaves at its last take, limits one read, not a pass.
         UnderControl([&] {
-            if (mobjComm->InBufferCount() != 0) collected += mobjComm->Input().ToString();
+            while (!IsLineFeedEnded(collected) && !tooLong && mobjComm->InBufferCount() != 0) {
+                collected += mobjComm->Input().ToString();
+                tooLong = collected.size() > static_cast<std::size_t>(mlngReplyLimit);
+            }
         });
+        if (tooLong) {
+            collected = std::string();
+            RaiseReplyTooLong(kReceiveSource, mlngReplyLimit);
+        }
         if (IsLineFeedEnded(collected)) break;
         const bool stop = WithGeneralHandler(kReceiveSource, [&] {
             const bool expired = timer.State() == tmoExpired;
@@ -234,8 +255,7 @@ Variant clsComm::IPortB_ReceiveB(int16_t intCount, const Variant& vntCommand) {
         for (;;) {
             yield();
             UnderControl([&] {
-                const int16_t waiting = mobjComm->InBufferCount();
-                if (waiting > 0) {
+                for (int16_t waiting = 0; received < buffer.size() && (waiting = mobjComm->InBufferCount()) > 0;) {
                     const auto take = std::min<std::size_t>(buffer.size() - received, static_cast<std::size_t>(waiting));
                     mobjComm->InputLen(static_cast<int16_t>(take));
                     const Variant input = mobjComm->Input();
@@ -285,9 +305,7 @@ void clsComm::IPortB_SendB(bool blnLastBlock, const Variant& vntData, std::strin
     if (pending) RaiseTimedOut(kSendBSource, "Send timed out");
     WithGeneralHandler(kSendBSource, [&] {
         mintStatus = kStatusComplete;
-        const ByteArray& data = vntData.AsBytes();
-        mlngCount = data.UpperBound() - data.LowerBound() + 1 + static_cast<int32_t>(strCommand.size()) +
-                    (blnLastBlock ? 2 : 0);
+        mlngCount = BlockCount(vntData.AsBytes(), strCommand.size() + (blnLastBlock ? 2 : 0));
         mobjLoop->Yield();
     });
 }
