@@ -1,10 +1,10 @@
 // clsTH03: one channel of a TH-03 temperature logger, a box with three
 // measuring channels on a COM port, read through the logger's own library
-// (examples/th03_reading.cpp):
+// (examples/temperature_logger.cpp):
 //
 //   auto th03 = std::make_shared<tessel::clsTH03>();   // or CreateObject("Tessel.clsTH03")
-//   th03->Settings()->Item("Comm Port")->Value(-1, -1, "COM2");
-//   th03->Settings()->Item("Channel")->Value(-1, -1, "3");
+//   th03->Settings()->Item("Comm Port")->Value(-1, -1, port);
+//   th03->Settings()->Item("Channel")->Value(-1, -1, channel);
 //   th03->OnLine(true);
 //   double celsius = th03->value();
 //
