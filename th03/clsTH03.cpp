@@ -7,6 +7,7 @@
 #include <tessel/host.h>
 
 #include "ports/handlers.h"
+#include "ports/parameters/list_settings.h"
 #include "th03/logger_library.h"
 
 namespace tessel {
@@ -21,24 +22,6 @@ constexpr const char* kFilterFactorSource = "clsTH03.FilterFactor";
 
 // Every transition to on-line starts with this filter factor.
 constexpr int16_t kOnLineFilterFactor = 10;
-
-struct SettingDefinition {
-    const char* name;
-    const char* allowed;
-    Variant defaultValue;
-};
-
-const std::vector<SettingDefinition>& SettingDefinitions() {
-    static const std::vector<SettingDefinition> kSettings = {
-        {"Comm Port", "COM1=1,COM2=2,COM3=3", Variant(int16_t{1})},
-        {"Channel", "1=1,2=2,3=3", Variant("1")},
-        {"Sensor",
-         "Off=0,Temp. Sensor (30k) EL015=1,Temp. Sensor (100k)=2,Temp. Sensor (1.2M)=3,"
-         "Light Sensor EL031=4,Door Switch EL029=5,Unicam=6,Temp. Sensor EL039=7",
-         Variant("1")},
-    };
-    return kSettings;
-}
 
 // The loggers this thread's objects opened. Three lists indexed by slot; slot
 // 0 is never a logger, so an object's slot 0 means "none".
@@ -93,22 +76,31 @@ void LeaveUnit(int16_t& slot) noexcept {
     slot = 0;
 }
 
-// The port of the logger behind `slot`; raises the read's failure without
-// asking the library when the object holds none, rather than asking about
-// port 0.
-int16_t PortOfSlot(int16_t slot, const char* source, const char* failure) {
+// One of the three reads: raises `failure` when the library reports no
+// value, and also, without asking the library about port 0, when the object
+// holds no logger.
+template <class Read>
+int32_t ReadCell(int16_t slot, const char* source, const char* failure, Read&& read) {
     if (slot == 0) RaiseError(kObjectErrorBase + tthsQueryFailed, source, failure);
-    return ThreadUnits().port[slot];
+    const int16_t port = ThreadUnits().port[slot];
+    int32_t cell = 0;
+    const int16_t result = WithGeneralHandler(source, [&] { return read(cell, port); });
+    if (result <= 0) RaiseError(kObjectErrorBase + tthsQueryFailed, source, failure);
+    return cell;
 }
 
 }  // namespace
 
 clsTH03::clsTH03() {
     WithGeneralHandler(kInitializeSource, [&] {
-        mobjSettings = Parameter::Create();
-        mobjSettings->Define("TH03", 4, 3, "", "");
-        for (const auto& setting : SettingDefinitions())
-            mobjSettings->Add(setting.name, 1, kParameterList, setting.allowed, "")->Value(-1, -1, setting.defaultValue);
+        mobjSettings = CreateListSettings("TH03", {
+            {"Comm Port", "COM1=1,COM2=2,COM3=3", Variant(int16_t{1})},
+            {"Channel", "1=1,2=2,3=3", Variant("1")},
+            {"Sensor",
+             "Off=0,Temp. Sensor (30k) EL015=1,Temp. Sensor (100k)=2,Temp. Sensor (1.2M)=3,"
+             "Light Sensor EL031=4,Door Switch EL029=5,Unicam=6,Temp. Sensor EL039=7",
+             Variant("1")},
+        });
     });
     UnitTable& table = ThreadUnits();
     // Nothing of this thread is on-line, so no object holds a slot: the
@@ -167,28 +159,20 @@ void clsTH03::IPortSetup_OnLine(bool blnData) {
 bool clsTH03::IPortSetup_OnLine() { return mintSlot != 0 && ThreadUnits().open[mintSlot]; }
 
 double clsTH03::value() {
-    const int16_t port = PortOfSlot(mintSlot, kValueSource, "Get Value failed");
-    int32_t hundredths = 0;
-    const int16_t result = WithGeneralHandler(
-        kValueSource, [&] { return th03::GetTemp(hundredths, port, mintChannel, mintFilterFactor); });
-    if (result <= 0) RaiseError(kObjectErrorBase + tthsQueryFailed, kValueSource, "Get Value failed");
+    const int32_t hundredths = ReadCell(mintSlot, kValueSource, "Get Value failed", [&](int32_t& cell, int16_t port) {
+        return th03::GetTemp(cell, port, mintChannel, mintFilterFactor);
+    });
     return hundredths / 100.0;
 }
 
 int32_t clsTH03::Cycle() {
-    const int16_t port = PortOfSlot(mintSlot, kCycleSource, "Get Cycle failed");
-    int32_t cycle = 0;
-    const int16_t result = WithGeneralHandler(kCycleSource, [&] { return th03::GetCycle(cycle, port); });
-    if (result <= 0) RaiseError(kObjectErrorBase + tthsQueryFailed, kCycleSource, "Get Cycle failed");
-    return cycle;
+    return ReadCell(mintSlot, kCycleSource, "Get Cycle failed",
+                    [](int32_t& cell, int16_t port) { return th03::GetCycle(cell, port); });
 }
 
 int32_t clsTH03::Version() {
-    const int16_t port = PortOfSlot(mintSlot, kVersionSource, "Get Version failed");
-    int32_t version = 0;
-    const int16_t result = WithGeneralHandler(kVersionSource, [&] { return th03::GetVersion(version, port); });
-    if (result <= 0) RaiseError(kObjectErrorBase + tthsQueryFailed, kVersionSource, "Get Version failed");
-    return version;
+    return ReadCell(mintSlot, kVersionSource, "Get Version failed",
+                    [](int32_t& cell, int16_t port) { return th03::GetVersion(cell, port); });
 }
 
 void clsTH03::FilterFactor(int16_t intNewValue) {
