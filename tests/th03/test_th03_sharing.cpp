@@ -170,9 +170,9 @@ TEST_F(TH03Sharing, EachThreadOpensTheLoggerForItsOwnObjects) {
     TH03UnitTable there;
     std::thread other([&] {
         auto th03 = Channel("COM1", "2");
-        th03->OnLine(true);
+        EXPECT_NO_THROW(th03->OnLine(true));
         there = TH03ThreadUnits();
-        th03->value();
+        EXPECT_NO_THROW(th03->value());
     });
     other.join();
     EXPECT_EQ(th03sim_calls("th03_open_unit"), 2);

@@ -74,6 +74,14 @@ Simulation& Sim() {
     return simulation;
 }
 
+// Runs `step` on the simulation under its lock.
+template <class F>
+decltype(auto) Locked(F&& step) {
+    Simulation& simulation = Sim();
+    std::lock_guard guard(simulation.lock);
+    return step(simulation);
+}
+
 std::string Join(std::initializer_list<int32_t> values) {
     std::string text;
     for (int32_t v : values) text += (text.empty() ? "" : ", ") + std::to_string(v);
@@ -94,131 +102,131 @@ bool FailNow(Logger& logger, int32_t* cell) {
 extern "C" {
 
 TESSEL_API int16_t th03_open_unit(int16_t port) {
-    Simulation& sim = Sim();
-    std::lock_guard guard(sim.lock);
-    auto found = sim.loggers.find(port);
-    if (found == sim.loggers.end() || !found->second.present) return sim.Logged(0, __func__, Join({port}));
-    Logger& logger = found->second;
-    if (logger.opens++ == 0) logger.cycle = 1;
-    return sim.Logged(1, __func__, Join({port}));
+    return Locked([&](Simulation& sim) {
+        auto found = sim.loggers.find(port);
+        if (found == sim.loggers.end() || !found->second.present) return sim.Logged(0, "th03_open_unit", Join({port}));
+        Logger& logger = found->second;
+        if (logger.opens++ == 0) logger.cycle = 1;
+        return sim.Logged(1, "th03_open_unit", Join({port}));
+    });
 }
 
 TESSEL_API int16_t th03_set_channel(int16_t port, int16_t channel, int16_t sensor, int16_t filter_factor) {
-    Simulation& sim = Sim();
-    std::lock_guard guard(sim.lock);
-    Logger* logger = sim.Open(port);
-    const bool done = logger && channel >= 1 && channel <= kChannels;
-    if (done) logger->channels[channel - 1].sensor = sensor;
-    return sim.Logged(done ? 1 : 0, __func__, Join({port, channel, sensor, filter_factor}));
+    return Locked([&](Simulation& sim) {
+        Logger* logger = sim.Open(port);
+        const bool done = logger && channel >= 1 && channel <= kChannels;
+        if (done) logger->channels[channel - 1].sensor = sensor;
+        return sim.Logged(done ? 1 : 0, "th03_set_channel", Join({port, channel, sensor, filter_factor}));
+    });
 }
 
 TESSEL_API int16_t th03_get_temp(int32_t* hundredths, int16_t port, int16_t channel, int16_t filter_factor) {
-    Simulation& sim = Sim();
-    std::lock_guard guard(sim.lock);
-    const std::string arguments = Join({port, channel, filter_factor});
-    Logger* logger = sim.Open(port);
-    if (!logger || channel < 1 || channel > kChannels || FailNow(*logger, hundredths))
-        return sim.Logged(0, __func__, arguments);
-    Channel& selected = logger->channels[channel - 1];
-    std::optional<int32_t> reading = selected.next_reading ? selected.next_reading : sim.Reading(*logger, channel);
-    selected.next_reading.reset();
-    if (!reading) return sim.Logged(0, __func__, arguments);
-    *hundredths = *reading;
-    ++logger->cycle;
-    return sim.Logged(1, __func__, arguments);
+    return Locked([&](Simulation& sim) {
+        const std::string arguments = Join({port, channel, filter_factor});
+        Logger* logger = sim.Open(port);
+        if (!logger || channel < 1 || channel > kChannels || FailNow(*logger, hundredths))
+            return sim.Logged(0, "th03_get_temp", arguments);
+        Channel& selected = logger->channels[channel - 1];
+        std::optional<int32_t> reading = selected.next_reading ? selected.next_reading : sim.Reading(*logger, channel);
+        selected.next_reading.reset();
+        if (!reading) return sim.Logged(0, "th03_get_temp", arguments);
+        *hundredths = *reading;
+        ++logger->cycle;
+        return sim.Logged(1, "th03_get_temp", arguments);
+    });
 }
 
 TESSEL_API int16_t th03_get_cycle(int32_t* cycle, int32_t port) {
-    Simulation& sim = Sim();
-    std::lock_guard guard(sim.lock);
-    Logger* logger = sim.Open(port);
-    if (!logger || FailNow(*logger, cycle)) return sim.Logged(0, __func__, Join({port}));
-    *cycle = logger->cycle;
-    return sim.Logged(1, __func__, Join({port}));
+    return Locked([&](Simulation& sim) {
+        Logger* logger = sim.Open(port);
+        if (!logger || FailNow(*logger, cycle)) return sim.Logged(0, "th03_get_cycle", Join({port}));
+        *cycle = logger->cycle;
+        return sim.Logged(1, "th03_get_cycle", Join({port}));
+    });
 }
 
 TESSEL_API int16_t th03_get_version(int32_t* version, int32_t port) {
-    Simulation& sim = Sim();
-    std::lock_guard guard(sim.lock);
-    Logger* logger = sim.Open(port);
-    if (!logger || FailNow(*logger, version)) return sim.Logged(0, __func__, Join({port}));
-    *version = kVersion;
-    return sim.Logged(1, __func__, Join({port}));
+    return Locked([&](Simulation& sim) {
+        Logger* logger = sim.Open(port);
+        if (!logger || FailNow(*logger, version)) return sim.Logged(0, "th03_get_version", Join({port}));
+        *version = kVersion;
+        return sim.Logged(1, "th03_get_version", Join({port}));
+    });
 }
 
 TESSEL_API int16_t th03_close_unit(int16_t port) {
-    Simulation& sim = Sim();
-    std::lock_guard guard(sim.lock);
-    auto found = sim.loggers.find(port);
-    if (found == sim.loggers.end() || found->second.opens == 0) return sim.Logged(0, __func__, Join({port}));
-    --found->second.opens;
-    return sim.Logged(1, __func__, Join({port}));
+    return Locked([&](Simulation& sim) {
+        auto found = sim.loggers.find(port);
+        if (found == sim.loggers.end() || found->second.opens == 0) return sim.Logged(0, "th03_close_unit", Join({port}));
+        --found->second.opens;
+        return sim.Logged(1, "th03_close_unit", Join({port}));
+    });
 }
 
 TESSEL_API void th03sim_reset(void) {
-    Simulation& sim = Sim();
-    std::lock_guard guard(sim.lock);
-    sim.Reset();
+    Locked([&](Simulation& sim) {
+        sim.Reset();
+    });
 }
 
 TESSEL_API void th03sim_plug(int16_t port) {
-    Simulation& sim = Sim();
-    std::lock_guard guard(sim.lock);
-    sim.loggers[port].present = true;
+    Locked([&](Simulation& sim) {
+        sim.loggers[port].present = true;
+    });
 }
 
 TESSEL_API void th03sim_unplug(int16_t port) {
-    Simulation& sim = Sim();
-    std::lock_guard guard(sim.lock);
-    auto found = sim.loggers.find(port);
-    if (found != sim.loggers.end()) found->second.present = false;
+    Locked([&](Simulation& sim) {
+        auto found = sim.loggers.find(port);
+        if (found != sim.loggers.end()) found->second.present = false;
+    });
 }
 
 TESSEL_API void th03sim_set_next_reading(int16_t port, int16_t channel, int32_t hundredths) {
-    Simulation& sim = Sim();
-    std::lock_guard guard(sim.lock);
-    if (channel < 1 || channel > kChannels) return;
-    sim.loggers[port].channels[channel - 1].next_reading = hundredths;
+    Locked([&](Simulation& sim) {
+        if (channel < 1 || channel > kChannels) return;
+        sim.loggers[port].channels[channel - 1].next_reading = hundredths;
+    });
 }
 
 TESSEL_API void th03sim_fail_next_read(int16_t port) {
-    Simulation& sim = Sim();
-    std::lock_guard guard(sim.lock);
-    sim.loggers[port].fail_next_read = true;
+    Locked([&](Simulation& sim) {
+        sim.loggers[port].fail_next_read = true;
+    });
 }
 
 TESSEL_API int32_t th03sim_open_count(int16_t port) {
-    Simulation& sim = Sim();
-    std::lock_guard guard(sim.lock);
-    auto found = sim.loggers.find(port);
-    return found == sim.loggers.end() ? 0 : found->second.opens;
+    return Locked([&](Simulation& sim) {
+        auto found = sim.loggers.find(port);
+        return found == sim.loggers.end() ? 0 : found->second.opens;
+    });
 }
 
 TESSEL_API int32_t th03sim_calls(const char* function) {
-    Simulation& sim = Sim();
-    std::lock_guard guard(sim.lock);
-    const std::string lead = std::string("\n") + function + "(";
-    const std::string log = "\n" + sim.log;
-    int32_t count = 0;
-    for (auto at = log.find(lead); at != std::string::npos; at = log.find(lead, at + 1)) ++count;
-    return count;
+    return Locked([&](Simulation& sim) {
+        const std::string lead = std::string("\n") + function + "(";
+        const std::string log = "\n" + sim.log;
+        int32_t count = 0;
+        for (auto at = log.find(lead); at != std::string::npos; at = log.find(lead, at + 1)) ++count;
+        return count;
+    });
 }
 
 TESSEL_API size_t th03sim_call_log(char* buffer, size_t size) {
-    Simulation& sim = Sim();
-    std::lock_guard guard(sim.lock);
-    if (size > 0) {
-        const size_t copied = std::min(size - 1, sim.log.size());
-        std::memcpy(buffer, sim.log.data(), copied);
-        buffer[copied] = '\0';
-    }
-    return sim.log.size();
+    return Locked([&](Simulation& sim) {
+        if (size > 0) {
+            const size_t copied = std::min(size - 1, sim.log.size());
+            std::memcpy(buffer, sim.log.data(), copied);
+            buffer[copied] = '\0';
+        }
+        return sim.log.size();
+    });
 }
 
 TESSEL_API void th03sim_clear_log(void) {
-    Simulation& sim = Sim();
-    std::lock_guard guard(sim.lock);
-    sim.log.clear();
+    Locked([&](Simulation& sim) {
+        sim.log.clear();
+    });
 }
 
 }  // extern "C"
