@@ -6,7 +6,6 @@
 #include <tessel/error.h>
 #include <tessel/ethernet.h>
 #include <tessel/host.h>
-#include <tessel/th03.h>
 #include <tessel/timeout.h>
 
 #include "ports/text.h"
@@ -23,7 +22,6 @@ const std::vector<ClassEntry>& Classes() {
     static const std::vector<ClassEntry> kClasses = {
         {"Tessel.clsComm", [] { return std::make_shared<clsComm>(); }},
         {"Tessel.clsEthernet", [] { return std::make_shared<clsEthernet>(); }},
-        {"Tessel.clsTH03", [] { return std::make_shared<clsTH03>(); }},
         {"Tessel.clsTimeout", [] { return std::make_shared<clsTimeout>(); }},
     };
     return kClasses;

@@ -13,7 +13,7 @@ int main(int argc, char** argv) {
     const std::string port = argc > 1 ? argv[1] : "COM2";
     const std::string channel = argc > 2 ? argv[2] : "3";
     try {
-        auto th03 = std::make_shared<tessel::clsTH03>();   // or CreateObject("Tessel.clsTH03")
+        auto th03 = std::make_shared<tessel::clsTH03>();
         th03->Settings()->Item("Comm Port")->Value(-1, -1, port);
         th03->Settings()->Item("Channel")->Value(-1, -1, channel);
         th03->OnLine(true);

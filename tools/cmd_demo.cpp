@@ -197,7 +197,7 @@ void TH03Demo() {
     std::cout << "\nTH-03: clsTH03 and the simulated loggers (COM1, COM2) of " << TH03LibraryPath() << "\n\n";
     th03sim_reset();
     auto channel = [](const char* port, const char* number) {
-        auto th03 = std::dynamic_pointer_cast<clsTH03>(CreateObject("Tessel.clsTH03"));
+        auto th03 = std::make_shared<clsTH03>();
         th03->Settings()->Item("Comm Port")->Value(-1, -1, port);
         th03->Settings()->Item("Channel")->Value(-1, -1, number);
         return th03;

@@ -2,7 +2,7 @@
 // measuring channels on a COM port, read through the logger's own library
 // (examples/temperature_logger.cpp):
 //
-//   auto th03 = std::make_shared<tessel::clsTH03>();   // or CreateObject("Tessel.clsTH03")
+//   auto th03 = std::make_shared<tessel::clsTH03>();
 //   th03->Settings()->Item("Comm Port")->Value(-1, -1, port);
 //   th03->Settings()->Item("Channel")->Value(-1, -1, channel);
 //   th03->OnLine(true);
@@ -10,8 +10,8 @@
 //
 // The class implements IPortSetup only (<tessel/port.h>); it is not a message
 // port. Its own members value, Cycle, Version, Sensor, FilterFactor,
-// IPortSetup_Name and IPortSetup_OnLine are what a late-bound host reaches by
-// name; Settings is reached through IPortSetup.
+// IPortSetup_Name and IPortSetup_OnLine make up its default interface;
+// Settings is reached through IPortSetup.
 //
 // Settings (root "TH03"), read afresh at every OnLine(true):
 //   "Comm Port"  list "COM1=1,COM2=2,COM3=3"      default 1

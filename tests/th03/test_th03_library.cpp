@@ -1,12 +1,10 @@
-// Finding and loading the logger library, and clsTH03 as the factory makes it.
+// Finding and loading the logger library, and a new clsTH03.
 #include <dlfcn.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-
-#include <tessel/factory.h>
 
 #include "th03_fixture.h"
 
@@ -105,8 +103,8 @@ TEST_F(TH03Library, AnotherLibraryCannotBeNamedWhileALoggerIsOpenThroughThisOne)
     EXPECT_NO_THROW(UseTH03Library("/nowhere/libth0332.so"));
 }
 
-TEST_F(TH03Library, TheFactoryMakesAChannelWithItsDefaultSettings) {
-    auto setup = QueryInterface<IPortSetup>(CreateObject("Tessel.clsTH03"));
+TEST_F(TH03Library, ANewChannelHasItsDefaultSettings) {
+    auto setup = QueryInterface<IPortSetup>(std::make_shared<clsTH03>());
     ASSERT_TRUE(setup);
     EXPECT_FALSE(setup->OnLine());
     auto settings = setup->Settings();
