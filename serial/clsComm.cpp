@@ -12,6 +12,7 @@
 #include "ports/checked_send.h"
 #include "ports/event_loop.h"
 #include "ports/handlers.h"
+#include "ports/parameters/list_settings.h"
 #include "ports/wait.h"
 #include "serial/comm_control.h"
 #include "serial/comm_errors.h"
@@ -27,30 +28,6 @@ constexpr const char* kReceiveBSource = "clsComm.IPortB_ReceiveB";
 
 constexpr const char* kLineEnd = "\r\n";
 constexpr float kSendWaitLimit = 4.0f;
-
-struct SettingDefinition {
-    const char* name;
-    const char* allowed;
-    Variant defaultValue;
-};
-
-const std::vector<SettingDefinition>& SettingDefinitions() {
-    static const std::vector<SettingDefinition> kSettings = {
-        {"Comm Port", "COM1=1,COM2=2", Variant(int16_t{1})},
-        {"Baud Rate",
-         "110=110,300=300,"
-         "600=600,1200=1200,2400=2400,4800=4800,9600=9600,"
-         "14400=14400,19200=19200,28800=28800,38400=38400,"
-         "56000=56000,57600=57600,115200=115200,128000=128000,"
-         "256000=256000",
-         Variant("9600")},
-        {"Parity", "EVEN=E,MARK=M,NONE=N,ODD=O,SPACE=S", Variant("NONE")},
-        {"Data Bits", "4=4,5=5,6=6,7=7,8=8", Variant("8")},
-        {"Stop Bits", "1=1,1.5=1.5,2=2", Variant("1")},
-        {"Handshaking", "None=0,XOn/XOff=1,RTS/CTS=2,RTS/XOn/XOff=3", Variant("RTS/CTS")},
-    };
-    return kSettings;
-}
 
 std::string ReceiveTimeoutText(float timeOut) { return TimedOutAfter("Receive timed out after ", Variant(timeOut)); }
 
@@ -68,10 +45,20 @@ decltype(auto) clsComm::UnderControl(F&& fn) {
 
 clsComm::clsComm() : mobjLoop(EventLoop::Current()) {
     WithGeneralHandler("clsComm.Class_Initialize", [&] {
-        mobjSettings = Parameter::Create();
-        mobjSettings->Define("RS232", 4, 3, "", "");
-        for (const auto& setting : SettingDefinitions())
-            mobjSettings->Add(setting.name, 1, kParameterList, setting.allowed, "")->Value(-1, -1, setting.defaultValue);
+        mobjSettings = CreateListSettings("RS232", {
+            {"Comm Port", "COM1=1,COM2=2", Variant(int16_t{1})},
+            {"Baud Rate",
+             "110=110,300=300,"
+             "600=600,1200=1200,2400=2400,4800=4800,9600=9600,"
+             "14400=14400,19200=19200,28800=28800,38400=38400,"
+             "56000=56000,57600=57600,115200=115200,128000=128000,"
+             "256000=256000",
+             Variant("9600")},
+            {"Parity", "EVEN=E,MARK=M,NONE=N,ODD=O,SPACE=S", Variant("NONE")},
+            {"Data Bits", "4=4,5=5,6=6,7=7,8=8", Variant("8")},
+            {"Stop Bits", "1=1,1.5=1.5,2=2", Variant("1")},
+            {"Handshaking", "None=0,XOn/XOff=1,RTS/CTS=2,RTS/XOn/XOff=3", Variant("RTS/CTS")},
+        });
     });
     UnderControl([&] {
         mobjComm = std::make_unique<serial::CommControl>(mobjLoop);

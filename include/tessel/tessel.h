@@ -11,6 +11,7 @@
 //   <tessel/timeout.h>       clsTimeout: the interval timer
 //   <tessel/comm.h>          clsComm: RS-232 serial
 //   <tessel/ethernet.h>      clsEthernet: TCP/IP
+//   <tessel/th03.h>          clsTH03: TH-03 temperature logger
 //   <tessel/serial_ports.h>  listing serial ports, port numbers to devices
 //   <tessel/factory.h>       CreateObject by program identifier
 //   <tessel/late_bound.h>    CallByName: members by name; classes, enumerations
@@ -31,5 +32,6 @@
 #include <tessel/parameter.h>
 #include <tessel/port.h>
 #include <tessel/serial_ports.h>
+#include <tessel/th03.h>
 #include <tessel/timeout.h>
 #include <tessel/variant.h>
