@@ -133,8 +133,11 @@ TEST_F(LateBound, EthernetMembersWorkByNameOnALiveConnection) {
     Let(*eth, "IPortSetup_OnLine", true);
     EXPECT_EQ(Get(*eth, "IPortSetup_OnLine").RawBooleanValue(), -1);
     EXPECT_EQ(Call(*eth, "StateString", CallType::Method), Variant("Connected"));
-    Call(*eth, "IPort_Send", CallType::Method, {"*IDN?"});
-    EXPECT_EQ(Call(*eth, "IPort_Receive", CallType::Method), Variant(kIdentity));
+    // A reply that arrives before any Receive waits with the socket until the
+    // next arrival, so a plain Send then Receive would race; the query form
+    // sends inside the Receive.
+    Call(*eth, "IPort_Send", CallType::Method, {"*CLS"});
+    EXPECT_EQ(Call(*eth, "IPort_Receive", CallType::Method, {"*IDN?"}), Variant(kIdentity));
     EXPECT_EQ(Get(*eth, "IPort_Count"), Variant(static_cast<int32_t>(std::string(kIdentity).size())));
     EXPECT_EQ(Get(*eth, "IPort_Error"), Variant(int16_t{0}));
     Let(*eth, "IPortSetup_OnLine", false);
