@@ -10,8 +10,12 @@ set(TESSEL_PROGRAM_RPATH "$ORIGIN/${tessel_bin_to_lib}")
 # visibility hides the rest of our code, and the version script keeps out the
 # standard-library templates that compilers instantiate with default
 # visibility. Undefined symbols are link errors, not load-time surprises.
+# A second argument names another version script (a library with a plain C API).
 function(tessel_export_only_api target)
   set(map ${PROJECT_SOURCE_DIR}/cmake/exports.map)
+  if(ARGC GREATER 1)
+    set(map ${ARGV1})
+  endif()
   target_link_options(${target} PRIVATE -Wl,--version-script=${map})
   # (clang links its sanitizer runtimes into programs only, so a fuzzing
   # build's shared objects rely on the program for them)
@@ -33,7 +37,7 @@ function(tessel_check_objects_only target)
 endfunction()
 
 # tessel_companion_library(<target> SOURCES <source>... [LINK <target>...]
-#                          [PACKAGE <name>] [VERSIONED])
+#                          [PACKAGE <name>] [VERSIONED] [EXPORTS <map>])
 #
 # A shared object that lies beside libtessel, in the build tree
 # (${PROJECT_BINARY_DIR}/lib) and when installed (the same lib folder): the
@@ -48,10 +52,12 @@ endfunction()
 #              CMake package (for libraries that users link at build time).
 #   VERSIONED  lib<target>.so.<major> with a SONAME, like libtessel; leave it
 #              out for objects that are only loaded at run time by file name.
+#   EXPORTS    a version script of its own, for a library whose API is plain
+#              C names rather than namespace tessel.
 # Like libtessel it exports only what is marked TESSEL_API (a C API marks
 # each function it offers) and finds its own companions beside itself.
 function(tessel_companion_library target)
-  cmake_parse_arguments(PARSE_ARGV 1 arg "VERSIONED" "PACKAGE" "SOURCES;LINK")
+  cmake_parse_arguments(PARSE_ARGV 1 arg "VERSIONED" "PACKAGE;EXPORTS" "SOURCES;LINK")
   if(arg_UNPARSED_ARGUMENTS OR NOT arg_SOURCES)
     message(FATAL_ERROR "tessel_companion_library(${target} SOURCES ... [LINK ...] [PACKAGE name] [VERSIONED])")
   endif()
@@ -64,7 +70,7 @@ function(tessel_companion_library target)
   if(arg_VERSIONED)
     set_target_properties(${target} PROPERTIES VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR})
   endif()
-  tessel_export_only_api(${target})
+  tessel_export_only_api(${target} ${arg_EXPORTS})
   if(NOT TESSEL_FUZZ)
     if(arg_PACKAGE)
       set_target_properties(${target} PROPERTIES EXPORT_NAME ${arg_PACKAGE})

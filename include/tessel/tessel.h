@@ -21,6 +21,7 @@
 #include <tessel/events.h>
 #include <tessel/factory.h>
 #include <tessel/format.h>
+#include <tessel/gpib.h>
 #include <tessel/host.h>
 #include <tessel/object.h>
 #include <tessel/parameter.h>
