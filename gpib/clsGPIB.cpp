@@ -271,7 +271,7 @@ std::string clsGPIB::IPort_Receive(const Variant& strCommand) {
     if (Failed()) RaiseTransferFailure(kReceiveSource, "Receive timed out after ");
 
     const long count = std::clamp<long>(ThreadStatus().ibcntl, 0, kReceiveBufferLength);
-    std::string reply(TrimBlanks(std::string_view(buffer).substr(0, static_cast<std::size_t>(count))));
+    std::string reply(TrimSpaces(std::string_view(buffer).substr(0, static_cast<std::size_t>(count))));
     if (!reply.empty() && reply.back() == '\n') reply.pop_back();
     WithGeneralHandler(kReceiveSource, [] { DoEvents(); });
     return reply;

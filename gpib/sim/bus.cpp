@@ -83,7 +83,8 @@ struct Bus {
     std::deque<std::string> log;
     std::map<std::string, std::size_t, std::less<>> counts;
     std::map<std::string, int, std::less<>> failNext;
-    std::optional<int> forcedRegistration;
+    int forcedRegistration = 0;
+    int forcedRegistrations = 0;  // how many more registrations return it
     tessel::UniqueFd timer;
 };
 
@@ -233,7 +234,7 @@ int Write(Bus& bus, std::unique_lock<std::mutex>& lock, int board, int pad, std:
         Device* device = Find(bus, board, pad);
         if (!device) return Fail(kENOL);
         if (device->accepting) break;
-        if (deadline && Clock::now() >= *deadline) return Finish(kERR | kTIMO, kEABO, 0);
+        if (deadline && Clock::now() >= *deadline) return Finish(kERR | kTIMO | okStatus, kEABO, 0);
         Sleep(bus, lock, deadline, board, pad);
     }
     Find(bus, board, pad)->instrument.Receive(bytes, end, Clock::now());
@@ -255,7 +256,7 @@ int Read(Bus& bus, std::unique_lock<std::mutex>& lock, int board, int pad, char*
         // not once per wake-up.
         device->instrument.Update(Clock::now());
         if (!first && !device->instrument.HasOutput()) {
-            if (deadline && Clock::now() >= *deadline) return Finish(kERR | kTIMO, kEABO, got);
+            if (deadline && Clock::now() >= *deadline) return Finish(kERR | kTIMO | okStatus, kEABO, got);
             Sleep(bus, lock, deadline, board, pad);
             continue;
         }
@@ -276,7 +277,7 @@ int Read(Bus& bus, std::unique_lock<std::mutex>& lock, int board, int pad, char*
         if (out.end) return Finish(okStatus | kEND, 0, got);
         if (got == count) return Finish(okStatus, 0, got);
         if (!out.bytes.empty()) continue;
-        if (deadline && Clock::now() >= *deadline) return Finish(kERR | kTIMO, kEABO, got);
+        if (deadline && Clock::now() >= *deadline) return Finish(kERR | kTIMO | okStatus, kEABO, got);
         Sleep(bus, lock, deadline, board, pad);
     }
 }
@@ -547,8 +548,12 @@ TESSEL_API int RegisterGpibGlobalsForThread(int* status, int* error, int* count,
     Bus& bus = TheBus();
     std::lock_guard lock(bus.mu);
     Enter(bus, "RegisterGpibGlobalsForThread");
-    const int result = bus.forcedRegistration.value_or(t_status.Registered() ? 1 : 0);
-    bus.forcedRegistration.reset();
+    int result = t_status.Registered() ? 1 : 0;
+    if (bus.forcedRegistrations > 0) {
+        --bus.forcedRegistrations;
+        result = bus.forcedRegistration;
+        if (result == 1) return result;  // "already registered", without being so
+    }
     if (result == 0) {
         if (!status || !error || !count || !count_long) return 2;
         t_status.staCell = status;
@@ -586,7 +591,7 @@ TESSEL_API void TesselGpibSimReset(void) {
     bus.log.clear();
     bus.counts.clear();
     bus.failNext.clear();
-    bus.forcedRegistration.reset();
+    bus.forcedRegistrations = 0;
     Advance(bus);
 }
 
@@ -693,10 +698,11 @@ TESSEL_API void TesselGpibSimFailNext(const char* function, int iberr) {
     bus.failNext[function] = iberr;
 }
 
-TESSEL_API void TesselGpibSimForceRegistration(int result) {
+TESSEL_API void TesselGpibSimForceRegistration(int result, int times) {
     Bus& bus = TheBus();
     std::lock_guard lock(bus.mu);
     bus.forcedRegistration = result;
+    bus.forcedRegistrations = std::max(times, 0);
 }
 
 TESSEL_API size_t TesselGpibSimCallCount(const char* function) {

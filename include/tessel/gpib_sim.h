@@ -79,10 +79,10 @@ TESSEL_API int TesselGpibSimBoardOpenCount(int board);
  * and error code iberr, without acting. One failure per call of this. */
 TESSEL_API void TesselGpibSimFailNext(const char* function, int iberr);
 
-/* The next RegisterGpibGlobalsForThread returns `result`: 0 registers as
- * usual, 1 reports "already registered" and changes nothing, anything else
- * registers nothing. */
-TESSEL_API void TesselGpibSimForceRegistration(int result);
+/* The next `times` calls of RegisterGpibGlobalsForThread, on any thread,
+ * return `result`: 0 registers as usual, 1 reports "already registered" and
+ * changes nothing, anything else registers nothing. times 0 ends it. */
+TESSEL_API void TesselGpibSimForceRegistration(int result, int times);
 
 /* How often `function` was called since the last reset or clear. */
 TESSEL_API size_t TesselGpibSimCallCount(const char* function);
