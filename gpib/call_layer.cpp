@@ -74,19 +74,24 @@ void CopyStatus(GpibThreadStatus& t, const GpibLibrary& library) {
 template <class Call>
 auto Invoke(Call&& call) {
     GpibThreadStatus& t = ThreadStatus();
-    auto library = CurrentGpibLibrary();
-    if (t.library != library) {
-        // Cells registered with another library mean nothing to this one.
-        t.library = library;
-        t.registered = false;
+    if (!t.library || t.choice != GpibLibraryChoice()) {
+        const unsigned choice = GpibLibraryChoice();
+        auto library = CurrentGpibLibrary();
+        if (t.library != library) {
+            // Cells registered with another library mean nothing to this one.
+            t.library = std::move(library);
+            t.registered = false;
+        }
+        t.choice = choice;
     }
-    Register(t, *library);
-    if constexpr (std::is_void_v<decltype(call(*library))>) {
-        call(*library);
-        CopyStatus(t, *library);
+    const GpibLibrary& library = *t.library;
+    Register(t, library);
+    if constexpr (std::is_void_v<decltype(call(library))>) {
+        call(library);
+        CopyStatus(t, library);
     } else {
-        auto result = call(*library);
-        CopyStatus(t, *library);
+        auto result = call(library);
+        CopyStatus(t, library);
         return result;
     }
 }

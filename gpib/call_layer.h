@@ -33,8 +33,9 @@ struct GpibThreadStatus {
     int errorCell = 0;
     int countCell = 0;
     bool registered = false;
-    // The library the cells belong to.
+    // The library the cells belong to, and the host's choice it was got under.
     std::shared_ptr<const GpibLibrary> library;
+    unsigned choice = 0;
     std::array<BoardEntry, 4> boards{};
 };
 

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <atomic>
 #include <mutex>
 #include <vector>
 
@@ -19,6 +20,7 @@ struct LoaderState {
     std::mutex mu;
     std::string named;  // what the host chose; empty: search
     std::shared_ptr<const GpibLibrary> loaded;
+    std::atomic<unsigned> choice{0};
 };
 
 LoaderState& Loader() {
@@ -118,6 +120,8 @@ static std::shared_ptr<const GpibLibrary> LoadedOrLoad() {
     return state.loaded;
 }
 
+unsigned GpibLibraryChoice() { return Loader().choice.load(std::memory_order_acquire); }
+
 std::shared_ptr<const GpibLibrary> CurrentGpibLibrary() {
     try {
         return LoadedOrLoad();
@@ -135,6 +139,7 @@ void UseGpibLibrary(std::string_view path) {
     std::lock_guard lock(state.mu);
     state.named = path;
     state.loaded.reset();
+    state.choice.fetch_add(1, std::memory_order_acq_rel);
 }
 
 std::string GpibLibraryInUse() {

@@ -64,4 +64,8 @@ struct GpibLibrary {
 // function; the description names the file and the function.
 std::shared_ptr<const GpibLibrary> CurrentGpibLibrary();
 
+// Changes whenever the host chooses a library: a caller that keeps the
+// library it got may use it for as long as this stays the same.
+unsigned GpibLibraryChoice();
+
 }  // namespace tessel::gpib

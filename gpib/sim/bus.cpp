@@ -57,6 +57,21 @@ struct Device {
     std::optional<TimePoint> requestSince;  // when the instrument last asserted its request
 };
 
+// A call as logged: formatted only when the log is read, so that logging
+// costs a call next to nothing.
+struct LoggedCall {
+    const char* function;
+    std::string text;  // ibfind's name
+    int argc = 0;
+    std::array<long, 6> args{};
+    std::string Line() const {
+        std::string line = function;
+        if (!text.empty()) line += ' ' + text;
+        for (int i = 0; i < argc; ++i) line += ' ' + std::to_string(args[static_cast<std::size_t>(i)]);
+        return line;
+    }
+};
+
 struct Descriptor {
     int board;
     int pad;
@@ -80,12 +95,17 @@ struct Bus {
     std::array<int, kBoards> boardTimeout{kDefaultTimeoutCode, kDefaultTimeoutCode, kDefaultTimeoutCode,
                                           kDefaultTimeoutCode};
     std::map<std::pair<int, int>, int> addressTimeout;
-    std::deque<std::string> log;
+    std::deque<LoggedCall> log;
     std::map<std::string, std::size_t, std::less<>> counts;
     std::map<std::string, int, std::less<>> failNext;
     int forcedRegistration = 0;
     int forcedRegistrations = 0;  // how many more registrations return it
     tessel::UniqueFd timer;
+    // The next moment an instrument may change by itself (Advance).
+    std::optional<TimePoint> nextChange;
+    // What the handle's timer is set to; none while disarmed. Kept so that a
+    // call that changes nothing costs no system call.
+    std::optional<TimePoint> armedFor;
 };
 
 Bus& TheBus() {
@@ -134,15 +154,19 @@ std::chrono::nanoseconds TimeoutOf(int code) {
 // Logs a call; a failure a test asked for when there is one.
 template <class... Args>
 std::optional<int> Enter(Bus& bus, const char* function, const Args&... args) {
-    std::string line = function;
-    ((line += ' ', line += [](const auto& a) {
-          if constexpr (std::is_convertible_v<decltype(a), std::string_view>) return std::string(a ? a : "(null)");
-          else return std::to_string(a);
-      }(args)),
-     ...);
-    bus.log.push_back(std::move(line));
+    LoggedCall& call = bus.log.emplace_back();
+    call.function = function;
+    auto add = [&](const auto& a) {
+        if constexpr (std::is_convertible_v<decltype(a), std::string_view>) call.text = a ? a : "(null)";
+        else call.args[static_cast<std::size_t>(call.argc++)] = static_cast<long>(a);
+    };
+    (add(args), ...);
+    (void)add;
     if (bus.log.size() > kCallLogLimit) bus.log.pop_front();
-    ++bus.counts[function];
+    auto count = bus.counts.find(std::string_view(function));
+    if (count == bus.counts.end()) count = bus.counts.emplace(function, 0).first;
+    ++count->second;
+    if (bus.failNext.empty()) return std::nullopt;
     auto forced = bus.failNext.find(std::string_view(function));
     if (forced == bus.failNext.end()) return std::nullopt;
     const int err = forced->second;
@@ -165,6 +189,8 @@ bool LineAsserted(const Bus& bus, int board, TimePoint now) {
 }
 
 void ArmTimer(Bus& bus, std::optional<TimePoint> when) {
+    if (when == bus.armedFor) return;
+    bus.armedFor = when;
     itimerspec spec{};
     if (when) {
         const auto since = std::max(when->time_since_epoch(), std::chrono::nanoseconds(1));
@@ -178,9 +204,14 @@ void ArmTimer(Bus& bus, std::optional<TimePoint> when) {
 // Brings every instrument up to `now`, follows their service requests onto the
 // lines, and arms the handle for the next moment something may change: at once
 // when a line has just been asserted, else the earliest deadline.
-void Advance(Bus& bus, TimePoint now = Clock::now()) {
-    uint64_t expirations;
-    while (::read(bus.timer.get(), &expirations, sizeof expirations) > 0) {
+// Waiters are woken unless the caller is one of them about to sleep.
+void Advance(Bus& bus, TimePoint now = Clock::now(), bool notify = true) {
+    if (bus.armedFor && now >= *bus.armedFor) {
+        // Expired: clear the handle, which also leaves the timer disarmed.
+        uint64_t expirations;
+        while (::read(bus.timer.get(), &expirations, sizeof expirations) > 0) {
+        }
+        bus.armedFor.reset();
     }
     std::optional<TimePoint> next;
     auto earliest = [&](TimePoint t) { next = next ? std::min(*next, t) : t; };
@@ -200,16 +231,17 @@ void Advance(Bus& bus, TimePoint now = Clock::now()) {
         if (asserted && !bus.lineWasAsserted[board]) wake = true;
         bus.lineWasAsserted[board] = asserted;
     }
+    bus.nextChange = next;
     ArmTimer(bus, wake ? std::optional<TimePoint>(now) : next);
-    bus.changed.notify_all();
+    if (notify) bus.changed.notify_all();
 }
 
-// Sleeps until `deadline` (none: for ever), the instrument's next deadline or
-// a change by another thread, whichever comes first.
-void Sleep(Bus& bus, std::unique_lock<std::mutex>& lock, std::optional<TimePoint> deadline, int board, int pad) {
+// Sleeps until `deadline` (none: for ever), the next moment an instrument
+// may change by itself, or a change by another thread, whichever comes first.
+void Sleep(Bus& bus, std::unique_lock<std::mutex>& lock, std::optional<TimePoint> deadline) {
+    Advance(bus, Clock::now(), false);
     std::optional<TimePoint> until = deadline;
-    if (Device* device = Find(bus, board, pad))
-        if (auto next = device->instrument.NextDeadline()) until = until ? std::min(*until, *next) : *next;
+    if (bus.nextChange) until = until ? std::min(*until, *bus.nextChange) : *bus.nextChange;
     if (until) bus.changed.wait_until(lock, *until);
     else bus.changed.wait(lock);
 }
@@ -235,7 +267,7 @@ int Write(Bus& bus, std::unique_lock<std::mutex>& lock, int board, int pad, std:
         if (!device) return Fail(kENOL);
         if (device->accepting) break;
         if (deadline && Clock::now() >= *deadline) return Finish(kERR | kTIMO | okStatus, kEABO, 0);
-        Sleep(bus, lock, deadline, board, pad);
+        Sleep(bus, lock, deadline);
     }
     Find(bus, board, pad)->instrument.Receive(bytes, end, Clock::now());
     Advance(bus);
@@ -257,7 +289,7 @@ int Read(Bus& bus, std::unique_lock<std::mutex>& lock, int board, int pad, char*
         device->instrument.Update(Clock::now());
         if (!first && !device->instrument.HasOutput()) {
             if (deadline && Clock::now() >= *deadline) return Finish(kERR | kTIMO | okStatus, kEABO, got);
-            Sleep(bus, lock, deadline, board, pad);
+            Sleep(bus, lock, deadline);
             continue;
         }
         const auto want = static_cast<std::size_t>(count - got);
@@ -278,7 +310,7 @@ int Read(Bus& bus, std::unique_lock<std::mutex>& lock, int board, int pad, char*
         if (got == count) return Finish(okStatus, 0, got);
         if (!out.bytes.empty()) continue;
         if (deadline && Clock::now() >= *deadline) return Finish(kERR | kTIMO | okStatus, kEABO, got);
-        Sleep(bus, lock, deadline, board, pad);
+        Sleep(bus, lock, deadline);
     }
 }
 
@@ -427,7 +459,7 @@ TESSEL_API int ibwait(int ud, int mask) {
     const int timeoutCode = board ? bus.boardTimeout[ud] : AddressTimeout(bus, d->board, d->pad);
     const auto deadline = (mask & kTIMO) ? DeadlineOf(timeoutCode, Clock::now()) : std::nullopt;
     for (;;) {
-        Advance(bus);
+        Advance(bus, Clock::now(), false);
         const TimePoint now = Clock::now();
         int sta = board ? kBoardOk : kCMPL;
         if (board && LineAsserted(bus, ud, now)) sta |= kSRQI;
@@ -437,7 +469,7 @@ TESSEL_API int ibwait(int ud, int mask) {
         if (deadline && now >= *deadline) sta |= kTIMO;
         if ((mask & ~kTIMO) == 0 && !(mask & kTIMO)) return Finish(sta);
         if (sta & mask) return Finish(sta);
-        Sleep(bus, lock, deadline, board ? -1 : d->board, board ? -1 : d->pad);
+        Sleep(bus, lock, deadline);
     }
 }
 
@@ -584,6 +616,7 @@ TESSEL_API void TesselGpibSimReset(void) {
     for (auto& board : bus.boards) board.clear();
     bus.opens = {};
     bus.lineWasAsserted = {};
+    ArmTimer(bus, std::nullopt);
     bus.devices.clear();
     bus.nextDescriptor = kFirstDeviceDescriptor;
     bus.boardTimeout.fill(kDefaultTimeoutCode);
@@ -717,7 +750,7 @@ TESSEL_API long TesselGpibSimCallLog(char* buffer, size_t size) {
     Bus& bus = TheBus();
     std::lock_guard lock(bus.mu);
     std::string text;
-    for (const auto& line : bus.log) text += line + '\n';
+    for (const auto& call : bus.log) text += call.Line() + '\n';
     return CopyOut(text, buffer, size);
 }
 
