@@ -1,5 +1,5 @@
 // clsGPIB: one instrument on a GPIB bus, reached through a GPIB library
-// loaded at run time (docs/gpib.md):
+// loaded at run time; docs/gpib.md has the whole story (examples/gpib_query.cpp):
 //
 //   auto gpib = std::make_shared<tessel::clsGPIB>();   // or CreateObject("Tessel.clsGPIB")
 //   gpib->Settings()->Item("Board")->Value(-1, -1, tessel::Variant("0"));
