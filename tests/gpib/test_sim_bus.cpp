@@ -9,26 +9,8 @@
 
 #include <tessel/gpib_sim.h>
 
-#include "gpib/gpib_api.h"
+#include "gpib/gpib_functions.h"
 
-extern "C" {
-tessel::gpib::IbfindFn ibfind;
-tessel::gpib::IbsicFn ibsic;
-tessel::gpib::IbdevFn ibdev;
-tessel::gpib::IbonlFn ibonl;
-tessel::gpib::IbwrtFn ibwrt;
-tessel::gpib::IbrdFn ibrd;
-tessel::gpib::IbwaitFn ibwait;
-tessel::gpib::FindLstnFn FindLstn;
-tessel::gpib::AddressListFn EnableLocal;
-tessel::gpib::AddressListFn SetRWLS;
-tessel::gpib::SendFn Send;
-tessel::gpib::ReceiveFn Receive;
-tessel::gpib::ReadStatusByteFn ReadStatusByte;
-tessel::gpib::ThreadIntFn ThreadIbsta;
-tessel::gpib::ThreadIntFn ThreadIberr;
-tessel::gpib::ThreadLongFn ThreadIbcntl;
-}
 
 namespace tessel::gpib {
 namespace {
