@@ -269,7 +269,15 @@ int Write(Bus& bus, std::unique_lock<std::mutex>& lock, int board, int pad, std:
         if (deadline && Clock::now() >= *deadline) return Finish(kERR | kTIMO | okStatus, kEABO, 0);
         Sleep(bus, lock, deadline);
     }
-    Find(bus, board, pad)->instrument.Receive(bytes, end, Clock::now());
+    Instrument& instrument = Find(bus, board, pad)->instrument;
+    try {
+        instrument.Receive(bytes, end, Clock::now());
+    } catch (const std::exception&) {
+        // Nothing may escape a C call: the instrument drops the input as a
+        // device clear does and reports it, as its servers do.
+        instrument.DeviceClear();
+        instrument.InjectError(-225);
+    }
     Advance(bus);
     return Finish(okStatus, 0, static_cast<long>(bytes.size()));
 }
