@@ -1,6 +1,7 @@
 #include <tessel/gpib.h>
 
 #include <algorithm>
+#include <array>
 #include <new>
 #include <string>
 #include <vector>
@@ -39,7 +40,7 @@ constexpr const char* kReceiveBSource = "clsGPIB.IPortB_ReceiveB";
 constexpr const char* kSendESource = "clsGPIB.IPort_SendE";
 
 constexpr int16_t kDefaultTimeoutCode = 11;
-constexpr long kReceiveBufferLength = 1023;
+constexpr std::size_t kReceiveBufferLength = 1023;
 constexpr float kPauseAfterWrite = 0.01f;
 constexpr int16_t kBoardCount = 4;
 
@@ -266,12 +267,13 @@ std::string clsGPIB::IPort_Receive(const Variant& strCommand) {
     if (strCommand.IsMissing()) WithGeneralHandler(kReceiveSource, [&] { CallIbtmo(mintDevice, mintTimeout); });
     else IPort_Send(WithGeneralHandler(kReceiveSource, [&] { return strCommand.ToString(); }));
 
-    std::string buffer(kReceiveBufferLength, ' ');
-    WithGeneralHandler(kReceiveSource, [&] { CallReceive(mintBoard, mintPAD, buffer.data(), kReceiveBufferLength); });
+    std::array<char, kReceiveBufferLength> buffer;
+    buffer.fill(' ');
+    WithGeneralHandler(kReceiveSource, [&] { CallReceive(mintBoard, mintPAD, buffer.data(), static_cast<long>(buffer.size())); });
     if (Failed()) RaiseTransferFailure(kReceiveSource, "Receive timed out after ");
 
-    const long count = std::clamp<long>(ThreadStatus().ibcntl, 0, kReceiveBufferLength);
-    std::string reply(TrimSpaces(std::string_view(buffer).substr(0, static_cast<std::size_t>(count))));
+    const long count = std::clamp<long>(ThreadStatus().ibcntl, 0, static_cast<long>(buffer.size()));
+    std::string reply(TrimSpaces(std::string_view(buffer.data(), static_cast<std::size_t>(count))));
     if (!reply.empty() && reply.back() == '\n') reply.pop_back();
     WithGeneralHandler(kReceiveSource, [] { DoEvents(); });
     return reply;
