@@ -73,11 +73,10 @@ TEST_F(CheckedSendTest, ALateOperationIsWaitedFor) {
 
 TEST_F(CheckedSendTest, AnInstrumentThatNeverRequestsServiceTimesOutTheHandshake) {
     TesselGpibSimSetServiceDelay(0, kPad, -1);
-    port->TimeOut(0.1f);
-    const ComError e = CaughtError([&] { port->SendE("*RST"); });
+    const ComError e = CaughtError([&] { port->SendE("*RST"); });  // the default second
     EXPECT_EQ(e.Number, kTimedOut);
     EXPECT_EQ(e.Source, "clsGPIB.IPort_SendE");
-    EXPECT_EQ(e.Description, "Send with handshake timed out after 0.1 seconds");
+    EXPECT_EQ(e.Description, "Send with handshake timed out after 1 seconds");
     EXPECT_EQ(TesselGpibSimCallCount("ReadStatusByte"), 0u);
 }
 
@@ -131,6 +130,13 @@ TEST_F(CheckedSendTest, AClearSummaryBitInThePollIsReported) {
     EXPECT_EQ(e.Number, kObjectErrorBase + kErrEventRegisterClear);
     EXPECT_EQ(e.Source, "clsGPIB.IPort_SendE");
     EXPECT_EQ(e.Description, "Event register was unexpectedly clear");
+}
+
+TEST_F(CheckedSendTest, AnEventStatusThatIsNoNumberIsPassedOnWithTheCheckedSendSource) {
+    TesselGpibSimSetFixedReply(0, kPad, "*ESR?", "garbage");
+    const ComError e = CaughtError([&] { port->SendE("*RST"); });
+    EXPECT_EQ(e.Number, kErrTypeMismatch);
+    EXPECT_EQ(e.Source, "clsGPIB.IPort_SendE");
 }
 
 TEST_F(CheckedSendTest, AFailingSetupSendReachesTheHostAsSendRaisedIt) {

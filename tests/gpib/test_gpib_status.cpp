@@ -97,22 +97,26 @@ TEST_F(StatusTest, RegistrationResultsAreFollowed) {
 }
 
 // A library of the other kind: no registration, status through its
-// per-thread functions, the end modes numbered the other way.
+// per-thread functions or its variables, the end modes numbered the other way.
 TEST_F(StatusTest, ALibraryOfTheSecondKindIsReadAndTranslated) {
-    UseGpibLibrary(GPIB_FAKE_LIBRARY);
-    EXPECT_EQ(GpibLibraryInUse(), GPIB_FAKE_LIBRARY);
-    port->OnLine(true);
-    EXPECT_EQ(port->Receive("*IDN?"), "*IDN?");
-    void* fake = dlopen(GPIB_FAKE_LIBRARY, RTLD_NOW | RTLD_NOLOAD);
-    ASSERT_NE(fake, nullptr);
-    auto lastEndMode = reinterpret_cast<int (*)()>(dlsym(fake, "FakeLastEndMode"));
-    EXPECT_EQ(lastEndMode(), 2);  // its number for a line feed with EOI
-    dlclose(fake);
-    EXPECT_EQ(port->Count(), 6);
-    const ComError e = CaughtError([&] { port->Receive(); });
-    EXPECT_EQ(e.Description, "Receive timed out after 1 seconds");
-    EXPECT_EQ(port->Error(), 6);
-    port->OnLine(false);
+    for (const char* library : {GPIB_FAKE_LIBRARY, GPIB_FAKE_VARIABLES_LIBRARY}) {
+        SCOPED_TRACE(library);
+        UseGpibLibrary(library);
+        EXPECT_EQ(GpibLibraryInUse(), library);
+        port->OnLine(true);
+        EXPECT_EQ(port->Receive("*IDN?"), "*IDN?");
+        void* fake = dlopen(library, RTLD_NOW | RTLD_NOLOAD);
+        ASSERT_NE(fake, nullptr);
+        auto lastEndMode = reinterpret_cast<int (*)()>(dlsym(fake, "FakeLastEndMode"));
+        EXPECT_EQ(lastEndMode(), 2);  // its number for a line feed with EOI
+        dlclose(fake);
+        EXPECT_EQ(port->Count(), 6);
+        const ComError e = CaughtError([&] { port->Receive(); });
+        EXPECT_EQ(e.Description, "Receive timed out after 1 seconds");
+        EXPECT_EQ(port->Error(), 6);
+        EXPECT_EQ(port->Status(), 0xC000);
+        port->OnLine(false);
+    }
 }
 
 TEST_F(StatusTest, ALibraryThatCannotBeUsedIsAClearErrorAndTheObjectStaysUsable) {

@@ -2,7 +2,10 @@
 // the status through per-thread functions, Send's end modes numbered the
 // other way (2 a line feed with EOI, 1 EOI with the last byte). One device
 // listens at every address of board 0 and answers each message with itself.
-// Built twice; FAKE_WITHOUT_IBWAIT leaves out a function the driver needs.
+// Built three times: as is; with FAKE_STATUS_VARIABLES, publishing the status
+// in the variables ibsta, iberr and ibcntl instead (one process-wide copy, as
+// older libraries do); with FAKE_WITHOUT_IBWAIT, lacking a function the
+// driver needs.
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -22,10 +25,29 @@ std::string g_lastMessage;
 int g_lastEndMode = -1;
 std::string g_pending;
 
+}  // namespace
+
+extern "C" {
+
+#ifdef FAKE_STATUS_VARIABLES
+int ibsta = 0;
+int iberr = 0;
+long ibcntl = 0;
+#endif
+
+}  // extern "C"
+
+namespace {
+
 int Done(int sta, int err = 0, long cntl = 0) {
     t_sta = sta;
     if (sta & kERR) t_err = err;
     t_cntl = cntl;
+#ifdef FAKE_STATUS_VARIABLES
+    ibsta = t_sta;
+    iberr = t_err;
+    ibcntl = t_cntl;
+#endif
     return sta;
 }
 
@@ -74,9 +96,11 @@ void ReadStatusByte(int, unsigned short, short* result) {
     Done(kCMPL);
 }
 
+#ifndef FAKE_STATUS_VARIABLES
 int ThreadIbsta() { return t_sta; }
 int ThreadIberr() { return t_err; }
 long ThreadIbcntl() { return t_cntl; }
+#endif
 
 // For the tests: the end mode of the last Send.
 int FakeLastEndMode() { return g_lastEndMode; }
