@@ -4,6 +4,7 @@
 #include <array>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <fcntl.h>
@@ -113,13 +114,28 @@ clsGPIB::clsGPIB() {
 clsGPIB::~clsGPIB() {
     try {
         if (mintDevice != -1) {
-            CallIbonl(mintDevice);
-            mintDevice = -1;
             --Board(mintBoard).users;
+            CallIbonl(std::exchange(mintDevice, int16_t{-1}));
         }
         CloseBoardIfUnused();
     } catch (...) {
         // A library that could not be loaded has nothing open to close.
+    }
+}
+
+// Reports nothing: the library's status is not examined, and the table is
+// brought up to date first, so that a library that cannot be reached leaves
+// this thread's boards consistent.
+void clsGPIB::GoOffline() {
+    const int16_t device = std::exchange(mintDevice, int16_t{-1});
+    BoardEntry& entry = Board(mintBoard);
+    --entry.users;
+    const int16_t board = entry.users == 0 ? std::exchange(entry.descriptor, int16_t{-1}) : int16_t{-1};
+    try {
+        CallEnableLocal(mintBoard, mintPAD);
+        CallIbonl(device);
+        if (board != -1) CallIbonl(board);
+    } catch (const ComError&) {
     }
 }
 
@@ -201,33 +217,16 @@ void clsGPIB::GoOnline() {
 }
 
 void clsGPIB::IPortSetup_OnLine(bool blnData) {
-    if (mintDevice != -1) {
-        // Off-line first, also before going on-line again, so that a repeated
-        // on-line neither leaks a descriptor nor counts this object twice.
-        try {
-            CallEnableLocal(mintBoard, mintPAD);
-            CallIbonl(mintDevice);
-        } catch (const ComError&) {
-            // Off-line reports nothing; the descriptor is forgotten all the same.
-        }
-        mintDevice = -1;
-        --Board(mintBoard).users;
-        try {
-            CloseBoardIfUnused();
-        } catch (const ComError&) {
-        }
-    }
+    // Off-line first, also before going on-line again, so that a repeated
+    // on-line neither leaks a descriptor nor counts this object twice.
+    if (mintDevice != -1) GoOffline();
     if (!blnData) return;
 
     try {
         GoOnline();
     } catch (const ComError& e) {
         try {
-            if (mintDevice != -1) {
-                const int16_t device = mintDevice;
-                mintDevice = -1;
-                CallIbonl(device);
-            }
+            if (mintDevice != -1) CallIbonl(std::exchange(mintDevice, int16_t{-1}));
             CloseBoardIfUnused();
         } catch (const ComError&) {
             // The failure being reported says more than the clean-up's.

@@ -155,6 +155,7 @@ private:
 
     TESSEL_INTERNAL std::string GetGpibErrorDescription();
     TESSEL_INTERNAL void GoOnline();
+    TESSEL_INTERNAL void GoOffline();
     TESSEL_INTERNAL void CloseBoardIfUnused();
     [[noreturn]] TESSEL_INTERNAL void RaiseLibraryFailure(const char* source);
     [[noreturn]] TESSEL_INTERNAL void RaiseTransferFailure(const char* source, const char* lead);
