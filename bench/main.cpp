@@ -26,7 +26,7 @@ constexpr const char* kUsage =
     "  --warmup N               unmeasured queries per side first (default 500)\n"
     "  --block N                queries per side before the sides switch (default 50)\n"
     "  --transfers N            measured 32 KiB transfers per side (default 1000)\n"
-    "  --no-wait                skip the 2-second time-out waits\n"
+    "  --no-wait                skip the time-out waits and the service-request rounds\n"
     "  --side ours|raw|both     run one side alone, for a profiler (default both)\n"
     "  --help                   this text\n";
 
