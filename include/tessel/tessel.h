@@ -13,6 +13,9 @@
 //   <tessel/ethernet.h>      clsEthernet: TCP/IP
 //   <tessel/serial_ports.h>  listing serial ports, port numbers to devices
 //   <tessel/factory.h>       CreateObject by program identifier
+//   <tessel/late_bound.h>    CallByName: members by name; classes, enumerations
+//   <tessel/identifiers.h>   fixed identifiers of classes and interfaces
+//   (<tessel/tessel_c.h>     the same from C; not included here)
 #pragma once
 
 #include <tessel/comm.h>
@@ -23,6 +26,8 @@
 #include <tessel/format.h>
 #include <tessel/gpib.h>
 #include <tessel/host.h>
+#include <tessel/identifiers.h>
+#include <tessel/late_bound.h>
 #include <tessel/object.h>
 #include <tessel/parameter.h>
 #include <tessel/port.h>
