@@ -27,6 +27,7 @@ struct Options {
 
 Table SerialSuite(const Options& options);
 Table TcpSuite(const Options& options);
+Table GpibSuite(const Options& options);
 
 // What the suites share.
 

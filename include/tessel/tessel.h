@@ -25,6 +25,7 @@
 #include <tessel/events.h>
 #include <tessel/factory.h>
 #include <tessel/format.h>
+#include <tessel/gpib.h>
 #include <tessel/host.h>
 #include <tessel/identifiers.h>
 #include <tessel/late_bound.h>
