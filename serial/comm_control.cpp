@@ -8,6 +8,7 @@
 #include <tessel/error.h>
 #include <tessel/serial_ports.h>
 
+#include "ports/trace_hook.h"
 #include "serial/comm_errors.h"
 
 namespace tessel::serial {
@@ -195,6 +196,7 @@ void CommControl::WatchInput() {
                 Raise(comEvCD);
                 return;
             }
+            TraceTransfer(TraceDirection::Received, [&] { return device_->Path(); }, readBuffer_.data(), n);
             input_.append(readBuffer_.data(), n);
             WatchInput();
             Raise(comEvReceive);

@@ -7,6 +7,7 @@
 #include <asio/post.hpp>
 #include <asio/write.hpp>
 
+#include "ports/trace_hook.h"
 #include "tcpip/socket_errors.h"
 
 namespace tessel::tcpip {
@@ -135,12 +136,14 @@ void SocketControl::OnRead(const std::shared_ptr<Link>& link, const std::error_c
         Fail(ec);
         return;
     }
+    TraceTransfer(TraceDirection::Received, [&] { return linkHost_ + ":" + std::to_string(linkPort_); }, link->in.data(), n);
     received_.append(link->in.data(), n);
     StartRead();
     if (OnDataArrival) OnDataArrival(BytesReceived());
 }
 void SocketControl::SendData(const Variant& data) {
     if (state_ != kStateConnected) RaiseSocketError(kSocketWrongState, "Cannot send: " + Situation());
+    const std::size_t queued = pending_.size();
     if (data.Type() == VarType::String) {
         pending_ += data.ToString();
     } else if (data.Type() == VarType::Bytes) {
@@ -150,6 +153,8 @@ void SocketControl::SendData(const Variant& data) {
         RaiseSocketError(kSocketInvalidArgument,
                          "SendData takes text or a byte array, not " + std::string(TypeName(data.Type())));
     }
+    TraceTransfer(TraceDirection::Sent, [&] { return linkHost_ + ":" + std::to_string(linkPort_); },
+                          pending_.data() + queued, pending_.size() - queued);
     StartWrite();
 }
 

@@ -27,4 +27,5 @@
 #include <tessel/port.h>
 #include <tessel/serial_ports.h>
 #include <tessel/timeout.h>
+#include <tessel/trace.h>
 #include <tessel/variant.h>
