@@ -155,11 +155,19 @@ void Session::Get(const std::string& rest) {
 void Session::Set(const std::string& rest) {
     if (rest.find('=') == std::string::npos) throw Failure("set takes NAME=VALUE, not " + rest);
     IPortSetup& setup = *Current().setup;
+    const auto setting = setup.Settings()->Item(rest.substr(0, rest.find('=')));
+    const Variant before = setting->Value(-1, -1);
     ApplySetting(*setup.Settings(), rest);
-    // The drivers read their settings when they go on-line.
-    if (setup.OnLine()) {
-        setup.OnLine(false);
+    // The drivers read their settings when they go on-line. A value the
+    // driver refuses is taken back, so that the port stays usable.
+    if (!setup.OnLine()) return;
+    setup.OnLine(false);
+    try {
         setup.OnLine(true);
+    } catch (const ComError&) {
+        setting->Value(-1, -1, before);
+        setup.OnLine(true);
+        throw;
     }
 }
 
