@@ -21,7 +21,7 @@ using tessel::bench::Options;
 
 constexpr const char* kUsage =
     "usage: tessel-bench [options]\n"
-    "  --suite serial|tcp|all   which comparison to run (default all)\n"
+    "  --suite serial|tcp|trace|all  which comparison to run (default all)\n"
     "  --iterations N           measured *IDN? queries per side (default 5000)\n"
     "  --warmup N               unmeasured queries per side first (default 500)\n"
     "  --block N                queries per side before the sides switch (default 50)\n"
@@ -34,6 +34,7 @@ struct Arguments {
     Options options;
     bool serial = true;
     bool tcp = true;
+    bool trace = true;
 };
 
 bool Count(std::string_view text, std::size_t& value, std::size_t least) {
@@ -74,7 +75,8 @@ bool Parse(int argc, char** argv, Arguments& a, bool& help) {
             if (!next()) return bad();
             a.serial = value == "serial" || value == "all";
             a.tcp = value == "tcp" || value == "all";
-            if (!a.serial && !a.tcp) return bad();
+            a.trace = value == "trace" || value == "all";
+            if (!a.serial && !a.tcp && !a.trace) return bad();
         } else if (arg == "--side") {
             if (!next()) return bad();
             a.options.runOurs = value == "ours" || value == "both";
@@ -120,6 +122,11 @@ int main(int argc, char** argv) {
         }
         if (a.tcp) {
             tables.push_back(tessel::bench::TcpSuite(a.options));
+            tessel::bench::PrintTable(tables.back());
+            std::fflush(stdout);
+        }
+        if (a.trace) {
+            tables.push_back(tessel::bench::TraceSuite(a.options));
             tessel::bench::PrintTable(tables.back());
         }
     } catch (const tessel::ComError& e) {

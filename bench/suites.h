@@ -26,6 +26,7 @@ struct Options {
 
 Table SerialSuite(const Options& options);
 Table TcpSuite(const Options& options);
+Table TraceSuite(const Options& options);
 
 // What the suites share.
 
