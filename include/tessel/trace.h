@@ -6,14 +6,14 @@
 // "host:port" for TCP/IP). Bytes are reported as they cross the boundary, so
 // a reply that arrives in three pieces is three records. With no sink
 // installed a transfer costs one relaxed atomic load more (tessel-bench,
-// "trace" table).
+// "trace" table). A host that prints its transfers (examples/trace.cpp):
 //
 //   auto origin = std::chrono::steady_clock::now();
 //   tessel::SetTrace([origin](const tessel::TraceRecord& r) {
 //       std::cerr << tessel::TraceLine(r, origin) << "\n";   // "  0.000412 sent /dev/pts/3 \"*IDN?\r\n\""
 //   });
-//   ...
-//   tessel::SetTrace(nullptr);                                 // off again
+//
+// and tessel::SetTrace(nullptr) turns tracing off again.
 //
 // Threads: SetTrace may be called from any thread. The sink is called on the
 // thread that made the transfer, possibly on several threads at once, and
