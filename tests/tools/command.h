@@ -62,13 +62,9 @@ public:
 
     // Standard output up to and including the line that contains `text`
     // (everything so far when it does not come within kGuard).
-    std::string OutputUntil(const std::string& text) {
-        const auto deadline = std::chrono::steady_clock::now() + kGuard;
-        while (result_.out.find(text) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
-            if (!ReadSome(deadline)) break;
-        }
-        return result_.out;
-    }
+    std::string OutputUntil(const std::string& text) { return Until(result_.out, text); }
+    // The same for standard error.
+    std::string ErrorUntil(const std::string& text) { return Until(result_.err, text); }
 
     void Interrupt() { ::kill(pid_, SIGINT); }
 
@@ -94,6 +90,14 @@ public:
     }
 
 private:
+    std::string Until(const std::string& stream, const std::string& text) {
+        const auto deadline = std::chrono::steady_clock::now() + kGuard;
+        while (stream.find(text) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+            if (!ReadSome(deadline)) break;
+        }
+        return stream;
+    }
+
     // False once both streams have ended or the deadline passed.
     bool ReadSome(std::chrono::steady_clock::time_point deadline) {
         std::array<pollfd, 2> fds{{{out_.get(), POLLIN, 0}, {err_.get(), POLLIN, 0}}};

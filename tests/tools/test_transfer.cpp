@@ -96,6 +96,19 @@ INSTANTIATE_TEST_SUITE_P(
                     TransportCase{"tcp", [](const Instruments& i) { return TcpPortString(i.tcp); }}),
     [](const testing::TestParamInfo<TransportCase>& p) { return std::string(p.param.name); });
 
+TEST(Tessel, CtrlCEndsAQuerysWaitQuietlyAndTheCommandFails) {
+    sim::TcpServer server;
+    Command query({"query", "--trace", "--timeout", "5", TcpPortString(server), "*CLS", "*IDN?"});
+    // *CLS has no reply; Ctrl+C once it is on the wire, so that the wait has begun.
+    ASSERT_THAT(query.ErrorUntil("\"*CLS\\n\""), HasSubstr("sent"));
+    query.Interrupt();
+    const Result r = query.Finish();
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "") << "nothing read is nothing printed, and *IDN? is not sent";
+    EXPECT_THAT(r.err, HasSubstr("tessel: stopped by Ctrl+C"));
+    EXPECT_THAT(r.err, testing::Not(HasSubstr("timed out")));
+}
+
 struct LineCase {
     const char* name;
     std::string settings;            // after "serial:DEVICE"; STOP stands for the stop bits
