@@ -136,7 +136,8 @@ void SocketControl::OnRead(const std::shared_ptr<Link>& link, const std::error_c
         Fail(ec);
         return;
     }
-    TraceTransfer(TraceDirection::Received, [&] { return linkHost_ + ":" + std::to_string(linkPort_); }, link->in.data(), n);
+    TraceTransfer(TraceDirection::Received, [&] { return linkHost_ + ":" + std::to_string(linkPort_); },
+                  link->in.data(), n);
     received_.append(link->in.data(), n);
     StartRead();
     if (OnDataArrival) OnDataArrival(BytesReceived());
@@ -154,7 +155,7 @@ void SocketControl::SendData(const Variant& data) {
                          "SendData takes text or a byte array, not " + std::string(TypeName(data.Type())));
     }
     TraceTransfer(TraceDirection::Sent, [&] { return linkHost_ + ":" + std::to_string(linkPort_); },
-                          pending_.data() + queued, pending_.size() - queued);
+                  pending_.data() + queued, pending_.size() - queued);
     StartWrite();
 }
 

@@ -57,7 +57,8 @@ public:
         const auto deadline = std::chrono::steady_clock::now() + test::kGuard;
         std::size_t at;
         while ((at = seen_.find(text)) == std::string::npos) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
             if (left.count() <= 0 || !test::WaitReadable(master_.get(), left)) break;
             char buf[4096];
             const ssize_t n = ::read(master_.get(), buf, sizeof buf);

@@ -92,7 +92,9 @@ TEST_P(OverEachTransport, AQueryThatIsNotAnsweredTimesOutWithTheDriversError) {
 INSTANTIATE_TEST_SUITE_P(
     Tessel, OverEachTransport,
     testing::Values(TransportCase{"serial",
-                                  [](const Instruments& i) { return "serial:" + i.pty.SlavePath() + "?handshaking=none"; }},
+                                  [](const Instruments& i) {
+                                      return "serial:" + i.pty.SlavePath() + "?handshaking=none";
+                                  }},
                     TransportCase{"tcp", [](const Instruments& i) { return TcpPortString(i.tcp); }}),
     [](const testing::TestParamInfo<TransportCase>& p) { return std::string(p.param.name); });
 
