@@ -3,6 +3,7 @@
 #include <pty.h>
 #include <signal.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <gmock/gmock.h>
@@ -46,7 +47,19 @@ public:
         }
     }
 
+    // Types at the prompt. libedit shows the prompt a moment before it takes
+    // the terminal out of canonical mode; keys typed ahead into that moment
+    // are the kernel's to interpret (a Ctrl+D there would be lost), so this
+    // waits until the shell is editing a line, as a person's pace would.
     void Type(const std::string& keys) {
+        termios t{};
+        for (int i = 0; i < 1000 && ::tcgetattr(master_.get(), &t) == 0 && (t.c_lflag & ICANON) != 0; ++i)
+            ::usleep(1000);
+        Press(keys);
+    }
+
+    // Types at once, whatever the shell is doing (Ctrl+C during a wait).
+    void Press(const std::string& keys) {
         if (::write(master_.get(), keys.data(), keys.size()) != static_cast<ssize_t>(keys.size()))
             throw std::runtime_error("write to the terminal");
     }
@@ -101,7 +114,7 @@ TEST(TesselShell, CtrlCEndsAFiveSecondWaitAndTheShellGoesOnUntilCtrlD) {
     // command is on the wire, so that the wait has begun.
     shell.Type("query *CLS\r");
     EXPECT_THAT(shell.Until("\"*CLS\\n\""), HasSubstr("sent"));
-    shell.Type("\x03");
+    shell.Press("\x03");
     const std::string stopped = shell.Until(prompt);
     EXPECT_THAT(stopped, HasSubstr("stopped"));
     EXPECT_THAT(stopped, Not(HasSubstr("timed out")));
