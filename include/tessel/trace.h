@@ -1,10 +1,11 @@
 // Tracing: every transfer of every port, as it happens.
 //
-// A host that installs a sink sees each block of bytes a transport hands to
-// the system and each block that arrives from it, with the time, the
-// direction and the port (a device path such as "/dev/ttyUSB0", or
-// "host:port" for TCP/IP). Bytes are reported as they cross the boundary, so
-// a reply that arrives in three pieces is three records. With no sink
+// A host that installs a sink sees each block of bytes a transport sends
+// and each block that arrives from it, with the time, the direction and the
+// port (a device path such as "/dev/ttyUSB0", or "host:port" for TCP/IP).
+// Sent: a serial port reports what the device took in one write, TCP/IP
+// what the driver gave the socket in one send. Received: what one read
+// delivered, so a reply that arrives in three pieces is three records. With no sink
 // installed a transfer costs one relaxed atomic load more (tessel-bench,
 // "trace" table). A host that prints its transfers (examples/trace.cpp):
 //
