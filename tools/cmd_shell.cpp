@@ -6,6 +6,7 @@
 // empty line leaves.
 #include <histedit.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 #include <memory>
@@ -97,7 +98,7 @@ void Session::UpdatePrompt() { prompt_ = ports_.empty() ? "tessel> " : "tessel "
 void Session::PrintReply(const std::string& reply) { std::cout << reply << std::endl; }
 
 void Session::Open(const std::string& rest) {
-    if (rest.empty()) throw Failure("open takes a port: " + std::string("e.g. open tcp:127.0.0.1:5025"));
+    if (rest.empty()) throw Failure("open takes a port, e.g. open tcp:127.0.0.1:5025");
     ports_.push_back(OpenPort(PortOptions{rest, {}, {}}));
     current_ = ports_.size() - 1;
 }
