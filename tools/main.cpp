@@ -104,14 +104,11 @@ Run TransferCommand(CLI::App& command) {
 }
 
 Run ShellCommand(CLI::App& command) {
-    struct Given {
-        PortOptions port;
-    };
-    auto g = std::make_shared<Given>();
-    AddPortOptions(command, g->port, false);
-    return [g] {
+    auto port = std::make_shared<PortOptions>();
+    AddPortOptions(command, *port, false);
+    return [port] {
         ShellOptions options;
-        if (!g->port.port.empty()) options.port = g->port;
+        if (!port->port.empty()) options.port = *port;
         return Shell(options);
     };
 }
