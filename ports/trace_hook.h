@@ -21,7 +21,7 @@ TESSEL_INTERNAL void DeliverTrace(TraceDirection direction, std::string_view por
 
 template <class PortName>
 inline void TraceTransfer(TraceDirection direction, PortName&& portName, const void* data, std::size_t n) {
-    if (g_traceOn.load(std::memory_order_relaxed)) [[unlikely]]
+    if (g_traceOn.load(std::memory_order_relaxed) && n != 0) [[unlikely]]
         DeliverTrace(direction, portName(), std::string_view(static_cast<const char*>(data), n));
 }
 
