@@ -21,7 +21,7 @@ using tessel::bench::Options;
 
 constexpr const char* kUsage =
     "usage: tessel-bench [options]\n"
-    "  --suite serial|tcp|gpib|all  which comparison to run (default all)\n"
+    "  --suite serial|tcp|gpib|trace|all  which comparison to run (default all)\n"
     "  --iterations N           measured *IDN? queries per side (default 5000)\n"
     "  --warmup N               unmeasured queries per side first (default 500)\n"
     "  --block N                queries per side before the sides switch (default 50)\n"
@@ -35,6 +35,7 @@ struct Arguments {
     bool serial = true;
     bool tcp = true;
     bool gpib = true;
+    bool trace = true;
 };
 
 bool Count(std::string_view text, std::size_t& value, std::size_t least) {
@@ -76,7 +77,8 @@ bool Parse(int argc, char** argv, Arguments& a, bool& help) {
             a.serial = value == "serial" || value == "all";
             a.tcp = value == "tcp" || value == "all";
             a.gpib = value == "gpib" || value == "all";
-            if (!a.serial && !a.tcp && !a.gpib) return bad();
+            a.trace = value == "trace" || value == "all";
+            if (!a.serial && !a.tcp && !a.gpib && !a.trace) return bad();
         } else if (arg == "--side") {
             if (!next()) return bad();
             a.options.runOurs = value == "ours" || value == "both";
@@ -127,6 +129,10 @@ int main(int argc, char** argv) {
         }
         if (a.gpib) {
             tables.push_back(tessel::bench::GpibSuite(a.options));
+            tessel::bench::PrintTable(tables.back());
+        }
+        if (a.trace) {
+            tables.push_back(tessel::bench::TraceSuite(a.options));
             tessel::bench::PrintTable(tables.back());
         }
     } catch (const tessel::ComError& e) {

@@ -35,4 +35,5 @@
 #include <tessel/serial_ports.h>
 #include <tessel/th03.h>
 #include <tessel/timeout.h>
+#include <tessel/trace.h>
 #include <tessel/variant.h>
