@@ -59,6 +59,14 @@ enum class Transfer {
     SendE,  // checked send; a query's reply printed
 };
 
+struct CallOptions {
+    std::string className;  // program identifier, class identifier, or a class name ("clsTimeout")
+    std::string member;
+    std::vector<std::string> arguments;
+    std::vector<std::string> settings;  // "NAME=VALUE", applied before the call
+    CallType type = CallType::Method;
+};
+
 struct ShellOptions {
     std::optional<PortOptions> port;  // opened before the first prompt
 };
@@ -70,6 +78,7 @@ int Online(const OnlineOptions& options);
 int Sim(const SimOptions& options);
 int Transfers(Transfer kind, const TransferOptions& options);
 int Shell(const ShellOptions& options);
+int Call(const CallOptions& options);
 
 // Sends all transfers of every port to standard error or a file from now on.
 // Raises Failure when the file cannot be written.
@@ -123,9 +132,10 @@ OpenedPort OpenPort(const PortOptions& options);
 // Checked send: the reply of a query, empty text for a command.
 std::string CheckedSend(IPort& io, const std::string& command);
 
-// The late-bound call of a member by name on an object, its result as text:
-// what `tessel call` and the shell's `call` run. Raises ComError.
+// The late-bound call of a member by name on an object, its result as text
+// (empty for none): what `tessel call` and the shell's `call` run. Raises
+// ComError.
 std::string CallMember(const std::shared_ptr<Object>& object, const std::string& member,
-                       const std::vector<std::string>& arguments);
+                       const std::vector<std::string>& arguments, CallType type = CallType::Method);
 
 }  // namespace tessel::cli

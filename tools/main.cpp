@@ -81,7 +81,8 @@ void AddPortOptions(CLI::App& command, PortOptions& options, bool required) {
             PortStringForms(), "PORT"));
     command.add_option("--set", options.settings, "a setting by its name, e.g. --set \"Stop Bits=2\"; repeatable")
         ->type_name("\"NAME=VALUE\"")
-        ->check(SettingAssignment());
+        ->check(SettingAssignment())
+        ->allow_extra_args(false);
     command.add_option("--timeout", options.timeoutSeconds, "the port's time-out (default the driver's, 1)")
         ->type_name("SECONDS")
         ->check(CLI::Validator(
@@ -124,10 +125,35 @@ Run OnlineCommand(CLI::App& command) {
     command.add_option("--device", g->options.device, "make the port number mean this device, e.g. /dev/ttyUSB0");
     command.add_option("--set", g->options.settings, "a setting, e.g. --set \"Baud Rate=19200\"; repeatable")
         ->type_name("\"NAME=VALUE\"")
-        ->check(SettingAssignment());
+        ->check(SettingAssignment())
+        ->allow_extra_args(false);
     return [g, port] {
         if (port->count() > 0) g->options.port = g->port;
         return Online(g->options);
+    };
+}
+
+Run CallCommand(CLI::App& command) {
+    struct Given {
+        CallOptions options;
+        bool get = false;
+        bool let = false;
+    };
+    auto g = std::make_shared<Given>();
+    command.add_option("CLASS", g->options.className, "clsComm, Tessel.clsComm or a class identifier")->required();
+    command.add_option("MEMBER", g->options.member, "a member of the class's default interface, any case")
+        ->required();
+    command.add_option("ARGS", g->options.arguments, "the member's arguments, converted as the member needs");
+    command.add_option("--set", g->options.settings, "a setting applied before the call; repeatable")
+        ->type_name("\"NAME=VALUE\"")
+        ->check(SettingAssignment())
+        ->allow_extra_args(false);
+    CLI::Option* get = command.add_flag("--get", g->get, "read the property MEMBER");
+    command.add_flag("--let", g->let, "assign the last of ARGS to the property MEMBER")->excludes(get);
+    return [g] {
+        if (g->get) g->options.type = tessel::CallType::Get;
+        if (g->let) g->options.type = tessel::CallType::Let;
+        return Call(g->options);
     };
 }
 
@@ -148,6 +174,7 @@ constexpr Command kCommands[] = {
     {"sende", "Send each COMMAND to PORT checking the instrument's errors; print replies to queries",
      TransferCommand<Transfer::SendE>},
     {"shell", "Talk to ports interactively; `help` inside lists what it does", ShellCommand},
+    {"call", "Create CLASS and call its MEMBER by name, as a late-bound host would", CallCommand},
 };
 
 // "tessel sim" for the subcommand that was being parsed, "tessel" before one.

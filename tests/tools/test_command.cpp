@@ -108,12 +108,15 @@ INSTANTIATE_TEST_SUITE_P(
                     UsageCase{{"shell", "tcp:"}, "PORT: tcp:"},
                     UsageCase{{"shell", "serial:1", "extra"}, "extra"},
                     UsageCase{{"ports", "--trace-file"}, "--trace-file"},
-                    UsageCase{{"demo", "--trace", "extra"}, "extra"}));
+                    UsageCase{{"demo", "--trace", "extra"}, "extra"}, UsageCase{{"call"}, "CLASS is required"},
+                    UsageCase{{"call", "clsTimeout"}, "MEMBER is required"},
+                    UsageCase{{"call", "--get", "--let", "clsTimeout", "State"}, "--get excludes --let"},
+                    UsageCase{{"call", "--set", "Remote Host", "clsEthernet", "StateString"}, "--set: takes NAME=VALUE"}));
 
 TEST(Tessel, HelpListsTheSubcommandsAndEachSubcommandItsOptions) {
     const Result all = RunTessel({"--help"});
     EXPECT_EQ(all.status, 0);
-    for (const char* name : {"demo", "sim", "ports", "settings", "online", "query", "send", "sende", "shell"})
+    for (const char* name : {"demo", "sim", "ports", "settings", "online", "query", "send", "sende", "shell", "call"})
         EXPECT_THAT(all.out, HasSubstr(name));
     const Result sim = RunTessel({"sim", "-h"});
     EXPECT_EQ(sim.status, 0);
@@ -125,6 +128,33 @@ TEST(Tessel, HelpListsTheSubcommandsAndEachSubcommandItsOptions) {
         EXPECT_EQ(r.status, 0);
         EXPECT_THAT(r.out, HasSubstr("tcp:HOST:PORT")) << name;
         EXPECT_THAT(r.out, HasSubstr("--trace-file")) << name;
+    }
+}
+
+TEST(Tessel, CallReachesMembersByNameWithTheLateBoundRulesAndErrors) {
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string out;
+        std::string err;
+    };
+    const Case cases[] = {
+        {{"call", "clsComm", "GetMsCommErrorDescription", "8002"}, 0, "Invalid Port Number\n", ""},
+        {{"call", "Tessel.clsEthernet", "statestring"}, 0, "Closed\n", ""},
+        {{"call", "--set", "Remote Port=5025", "clsEthernet", "--get", "IPort_TimeOut"}, 0, "1\n", ""},
+        {{"call", "clsTimeout", "--let", "Interval", "2.5"}, 0, "", ""},
+        {{"call", "clsComm", "IPort_SendE", "*RST"}, 1, "",
+         "error 438 from Tessel: Object doesn't support this property or method"},
+        {{"call", "clsComm", "GetMsCommErrorDescription"}, 1, "", "error 449"},
+        {{"call", "clsComm", "GetMsCommErrorDescription", "eight"}, 1, "", "error 13"},
+        {{"call", "clsNothing", "Start"}, 1, "", "error 429"},
+        {{"call", "--set", "Speed=1", "clsEthernet", "StateString"}, 1, "", "Speed"},
+    };
+    for (const Case& c : cases) {
+        const Result r = RunTessel(c.args);
+        EXPECT_EQ(r.status, c.status) << c.args[2] << ": " << r.err;
+        EXPECT_EQ(r.out, c.out) << c.args[2];
+        EXPECT_THAT(r.err, HasSubstr(c.err)) << c.args[2];
     }
 }
 
