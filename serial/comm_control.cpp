@@ -134,6 +134,10 @@ void CommControl::DiscardInput(Link& link) {
     constexpr std::size_t kDiscardBound = 16 * kInputQueueLimit;
     std::size_t taken = 0;
     try {
+        // Reading until nothing waits is not enough alone: the tty layer
+        // hands received bytes on in the background, so a read can find
+        // nothing while more of the same old reply is still on its way in.
+        link.device.DropInput();
         while (taken < kDiscardBound) {
             const std::size_t n = link.device.Read(std::span(link.buffer));
             if (n == 0) break;

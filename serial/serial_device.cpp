@@ -496,6 +496,10 @@ std::size_t SerialDevice::OutputPending() const {
     return static_cast<std::size_t>(count);
 }
 
+void SerialDevice::DropInput() {
+    if (::tcflush(Fd(), TCIFLUSH) != 0) RaiseIoError(errno, "discarding input");
+}
+
 std::size_t SerialDevice::Read(std::span<char> bytes) {
     for (;;) {
         const ssize_t n = ::read(Fd(), bytes.data(), bytes.size());

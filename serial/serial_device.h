@@ -93,6 +93,10 @@ public:
     // Reads what the kernel holds now, at most bytes.size(): the number of
     // bytes read, 0 when nothing waits. A hang-up or failure raises 8020.
     std::size_t Read(std::span<char> bytes);
+    // Drops every byte the kernel holds for reading, including what the tty
+    // layer has received but not yet passed on, which a read cannot see yet.
+    // Raises 8020 when the device refuses.
+    void DropInput();
 
     // Reading as input arrives is the serial control's, through the message
     // loop on Fd(). What it says of a failed read (or write): for a hang-up (EIO, or a read

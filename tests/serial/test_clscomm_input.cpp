@@ -6,9 +6,11 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <functional>
 #include <limits>
 #include <map>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -56,6 +58,12 @@ public:
         if (thread_.joinable()) thread_.join();
     }
     bool Stopping() const { return stop_; }
+    // Waits until every answer begun so far has been written whole (the pty
+    // may hold the writer back); false if that takes longer than `limit`.
+    bool AnswersWritten(std::chrono::milliseconds limit) {
+        std::unique_lock lock(mutex_);
+        return written_.wait_for(lock, limit, [this] { return !answering_; });
+    }
 
 private:
     void Serve() {
@@ -70,13 +78,28 @@ private:
                 line += c;
                 continue;
             }
-            if (const auto found = answers_.find(line); found != answers_.end()) found->second(pty_);
+            if (const auto found = answers_.find(line); found != answers_.end()) {
+                SetAnswering(true);
+                found->second(pty_);
+                SetAnswering(false);
+            }
             line.clear();
         }
     }
 
+    void SetAnswering(bool answering) {
+        {
+            std::lock_guard lock(mutex_);
+            answering_ = answering;
+        }
+        written_.notify_all();
+    }
+
     test::PseudoTerminal& pty_;
     std::map<std::string, Answer> answers_;
+    std::mutex mutex_;
+    std::condition_variable written_;
+    bool answering_ = false;
     std::atomic<bool> stop_{false};
     std::thread thread_;
 };
@@ -117,7 +140,9 @@ protected:
 }  // namespace
 
 TEST_F(ClsCommInput, NothingOfAReplyCutShortByGoingOffLineReachesTheNextQuery) {
-    instrument.Start({{"BIG?", Reply(std::string(20000, 'b') + "\r\n")}, {"Q?", Reply("R\r\n")}});
+    // Several reads of the loop long, yet short enough for the pty to take
+    // whole while nobody reads, so the instrument is done before the close.
+    instrument.Start({{"BIG?", Reply(std::string(12000, 'b') + "\r\n")}, {"Q?", Reply("R\r\n")}});
     // The host either leaves the loop alone while it waits (the rest stays in
     // the terminal) or runs it (the rest reaches the driver's queue).
     for (const bool runLoop : {false, true, false, true}) {
@@ -125,6 +150,9 @@ TEST_F(ClsCommInput, NothingOfAReplyCutShortByGoingOffLineReachesTheNextQuery) {
         EXPECT_EQ(Bytes(block().ReceiveB(10, Variant("BIG?"))), std::string(10, 'b'));
         if (runLoop) RunEventsFor(200ms);
         else std::this_thread::sleep_for(200ms);
+        // What the instrument is still writing after the new query goes out
+        // cannot be told from a reply; the old reply must be all on the line.
+        ASSERT_TRUE(instrument.AnswersWritten(5s));
         setup().OnLine(false);
         setup().OnLine(true);
         EXPECT_EQ(port().Receive(Variant("Q?")), "R");
