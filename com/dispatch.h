@@ -105,6 +105,8 @@ const Table& InterfaceOf(const Object& object, std::string_view interfaceName);
 
 extern const Table kClsCommTable;
 extern const Table kClsEthernetTable;
+extern const Table kClsGPIBTable;
+extern const Table kClsTH03Table;
 extern const Table kClsTimeoutTable;
 extern const Table kParameterTable;
 extern const Table kIPortTable;

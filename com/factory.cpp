@@ -7,6 +7,7 @@
 #include <tessel/ethernet.h>
 #include <tessel/gpib.h>
 #include <tessel/host.h>
+#include <tessel/th03.h>
 #include <tessel/timeout.h>
 
 #include "ports/text.h"
@@ -24,6 +25,7 @@ const std::vector<ClassEntry>& Classes() {
         {"Tessel.clsComm", [] { return std::make_shared<clsComm>(); }},
         {"Tessel.clsEthernet", [] { return std::make_shared<clsEthernet>(); }},
         {"Tessel.clsGPIB", [] { return std::make_shared<clsGPIB>(); }},
+        {"Tessel.clsTH03", [] { return std::make_shared<clsTH03>(); }},
         {"Tessel.clsTimeout", [] { return std::make_shared<clsTimeout>(); }},
     };
     return kClasses;

@@ -4,8 +4,10 @@
 
 #include <tessel/error.h>
 #include <tessel/factory.h>
+#include <tessel/gpib.h>
 #include <tessel/host.h>
 #include <tessel/late_bound.h>
+#include <tessel/th03.h>
 #include <tessel/timeout.h>
 
 #include "com/dispatch.h"
@@ -14,7 +16,8 @@
 namespace tessel::com {
 
 std::span<const Table* const> ClassTables() {
-    static const Table* const kTables[] = {&kClsCommTable, &kClsEthernetTable, &kClsTimeoutTable};
+    static const Table* const kTables[] = {&kClsCommTable, &kClsEthernetTable, &kClsGPIBTable, &kClsTH03Table,
+                                            &kClsTimeoutTable};
     return kTables;
 }
 
@@ -147,19 +150,22 @@ std::vector<InterfaceInfo> InterfaceList() {
 InterfaceInfo DefaultInterfaceOf(const Object& object) { return com::Describe(com::InterfaceOf(object, {})); }
 
 std::vector<EnumerationInfo> Enumerations() {
-    // The GPIB values are 2030 plus the library's error code; codes 9, 13 and
-    // 17 to 19 have no member.
+    // The GPIB codes 9, 13 and 17 to 19 have no member.
     return {
         {"tmoStates", {{"tmoReady", tmoReady}, {"tmoRunning", tmoRunning}, {"tmoExpired", tmoExpired}}},
         {"tibErrorConstants",
-         {{"tibEDVR", 2030}, {"tibECIC", 2031}, {"tibENOL", 2032}, {"tibEADR", 2033}, {"tibEARG", 2034},
-          {"tibESAC", 2035}, {"tibEABO", 2036}, {"tibENEB", 2037}, {"tibEDMA", 2038}, {"tibEOIP", 2040},
-          {"tibECAP", 2041}, {"tibEFSO", 2042}, {"tibEBUS", 2044}, {"tibESTB", 2045}, {"tibESRQ", 2046},
-          {"tibETAB", 2050}, {"tibELCK", 2051}}},
-        {"ErrorConstants", {{"tthsInvalidPropertyValue", 380}, {"tthsQueryFailed", 2004}, {"tthsCommandFailed", 2005}}},
+         {{"tibEDVR", tibEDVR}, {"tibECIC", tibECIC}, {"tibENOL", tibENOL}, {"tibEADR", tibEADR},
+          {"tibEARG", tibEARG}, {"tibESAC", tibESAC}, {"tibEABO", tibEABO}, {"tibENEB", tibENEB},
+          {"tibEDMA", tibEDMA}, {"tibEOIP", tibEOIP}, {"tibECAP", tibECAP}, {"tibEFSO", tibEFSO},
+          {"tibEBUS", tibEBUS}, {"tibESTB", tibESTB}, {"tibESRQ", tibESRQ}, {"tibETAB", tibETAB},
+          {"tibELCK", tibELCK}}},
+        {"ErrorConstants",
+         {{"tthsInvalidPropertyValue", tthsInvalidPropertyValue},
+          {"tthsQueryFailed", tthsQueryFailed},
+          {"tthsCommandFailed", tthsCommandFailed}}},
         {"TH03Sensors",
-         {{"thsOff", 0}, {"thsEL015", 1}, {"ths100k", 2}, {"ths1M2", 3}, {"thsEL031", 4}, {"thsEL29", 5},
-          {"thsUnicam", 6}, {"thsEL039", 7}}},
+         {{"thsOff", thsOff}, {"thsEL015", thsEL015}, {"ths100k", ths100k}, {"ths1M2", ths1M2},
+          {"thsEL031", thsEL031}, {"thsEL29", thsEL29}, {"thsUnicam", thsUnicam}, {"thsEL039", thsEL039}}},
     };
 }
 

@@ -5,17 +5,22 @@
 
 #include <algorithm>
 #include <cctype>
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
 
 #include <tessel/error.h>
 #include <tessel/factory.h>
+#include <tessel/gpib.h>
+#include <tessel/gpib_sim.h>
 #include <tessel/host.h>
 #include <tessel/identifiers.h>
 #include <tessel/late_bound.h>
 #include <tessel/serial_ports.h>
 #include <tessel/sim.h>
+#include <tessel/th03.h>
+#include <tessel/th03_sim.h>
 #include <tessel/timeout.h>
 
 #include "support/errors.h"
@@ -26,6 +31,7 @@ using test::CaughtError;
 namespace {
 
 constexpr const char* kIdentity = "Tessel,SIM-488,0,1.0";
+constexpr int kGpibAddress = 12;
 
 Variant Call(Object& obj, std::string_view member, CallType type, std::vector<Variant> args = {},
              std::string_view interfaceName = {}) {
@@ -40,9 +46,24 @@ std::set<std::string> MemberNames(const InterfaceInfo& info) {
     return names;
 }
 
+// The simulated loggers' calls, one a line.
+std::string LoggerCalls() {
+    std::string log(th03sim_call_log(nullptr, 0) + 1, '\0');
+    th03sim_call_log(log.data(), log.size());
+    log.pop_back();
+    return log;
+}
+
 class LateBound : public ::testing::Test {
 protected:
-    void SetUp() override { DefaultHostControl().Reset(); }
+    void SetUp() override {
+        DefaultHostControl().Reset();
+        UseGpibLibrary(GPIB_SIM_LIBRARY);
+        TesselGpibSimReset();
+        ASSERT_EQ(TesselGpibSimPlace(0, kGpibAddress, 0, 100), 0);
+        UseTH03Library("");
+        th03sim_reset();
+    }
     void TearDown() override { clsTimeout::SetClock(nullptr); }
 
     // The settings object of a driver, reached by name as a host reaches it.
@@ -60,6 +81,20 @@ protected:
         Set(*comm, "Handshaking", "None");
         return comm;
     }
+    std::shared_ptr<Object> GpibOnSimulatedBus() {
+        auto gpib = CreateObject("Tessel.clsGPIB");
+        Set(*gpib, "Board", "0");
+        Set(*gpib, "Primary Address", int16_t{kGpibAddress});
+        return gpib;
+    }
+    // Channel 2 of the simulated logger on COM1, with a light sensor.
+    std::shared_ptr<Object> LoggerChannel() {
+        auto th03 = CreateObject("Tessel.clsTH03");
+        Set(*th03, "Comm Port", "COM1");
+        Set(*th03, "Channel", "2");
+        Set(*th03, "Sensor", "4");
+        return th03;
+    }
 
     sim::PtyServer pty;
 };
@@ -74,10 +109,15 @@ TEST_F(LateBound, DefaultInterfacesListExactlyTheirMembers) {
     std::set<std::string> ethernet = port;
     ethernet.insert("StateString");
     const std::set<std::string> timeout = {"Interval", "Interval let", "Start", "State", "Clear"};
+    const std::set<std::string> gpib = {"IPortSetup_Name", "IPortSetup_Name let"};
+    const std::set<std::string> th03 = {"value", "Cycle", "Version", "Sensor", "FilterFactor", "FilterFactor let",
+                                        "IPortSetup_Name", "IPortSetup_Name let", "IPortSetup_OnLine",
+                                        "IPortSetup_OnLine let"};
     const struct {
         const char* progId;
         const std::set<std::string>& members;
-    } cases[] = {{"Tessel.clsComm", comm}, {"Tessel.clsEthernet", ethernet}, {"Tessel.clsTimeout", timeout}};
+    } cases[] = {{"Tessel.clsComm", comm}, {"Tessel.clsEthernet", ethernet}, {"Tessel.clsTimeout", timeout},
+                 {"Tessel.clsGPIB", gpib}, {"Tessel.clsTH03", th03}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.progId);
         EXPECT_EQ(MemberNames(DefaultInterfaceOf(*CreateObject(c.progId))), c.members);
@@ -143,6 +183,55 @@ TEST_F(LateBound, EthernetMembersWorkByNameOnALiveConnection) {
     Let(*eth, "IPortSetup_OnLine", false);
 }
 
+// The default interface holds only the name; the instrument is reached
+// through the port interfaces, by name as well.
+TEST_F(LateBound, GpibMembersWorkByNameOnTheSimulatedBus) {
+    auto gpib = GpibOnSimulatedBus();
+    Let(*gpib, "IPortSetup_Name", "counter");
+    EXPECT_EQ(Get(*gpib, "IPORTSETUP_NAME"), Variant("counter"));
+    EXPECT_EQ(Call(*gpib, "Name", CallType::Get, {}, "IPortSetup"), Variant("counter"));
+
+    Call(*gpib, "OnLine", CallType::Let, {true}, "IPortSetup");
+    EXPECT_EQ(TesselGpibSimRemoteState(0, kGpibAddress) & 1, 1);
+    EXPECT_EQ(Call(*gpib, "Receive", CallType::Method, {"*IDN?"}, "IPort"), Variant(kIdentity));
+    Call(*gpib, "OnLine", CallType::Let, {false}, "IPortSetup");
+    EXPECT_EQ(TesselGpibSimRemoteState(0, kGpibAddress) & 1, 0);
+    EXPECT_EQ(TesselGpibSimBoardOpenCount(0), 0);
+}
+
+TEST_F(LateBound, LoggerMembersWorkByNameOnASimulatedLogger) {
+    auto th03 = LoggerChannel();
+    Let(*th03, "IPortSetup_Name", "oven");
+    EXPECT_EQ(Get(*th03, "IPortSetup_Name"), Variant("oven"));
+    EXPECT_EQ(Get(*th03, "Sensor"), Variant(int32_t{thsOff}));  // read at on-line only
+
+    Let(*th03, "IPortSetup_OnLine", true);
+    EXPECT_EQ(Get(*th03, "IPortSetup_OnLine").RawBooleanValue(), -1);
+    EXPECT_EQ(Get(*th03, "Sensor"), Variant(int32_t{thsEL031}));
+    EXPECT_EQ(Get(*th03, "FilterFactor"), Variant(int16_t{10}));
+    Let(*th03, "FilterFactor", "75");
+    EXPECT_EQ(Get(*th03, "FilterFactor"), Variant(int16_t{75}));
+
+    const int32_t cycle = Get(*th03, "Cycle").ToLong();
+    th03sim_set_next_reading(1, 2, -512);
+    EXPECT_EQ(Get(*th03, "Value"), Variant(-5.12));
+    EXPECT_NE(LoggerCalls().find("th03_get_temp(1, 2, 75) = 1\n"), std::string::npos) << LoggerCalls();
+    EXPECT_EQ(Get(*th03, "Cycle"), Variant(int32_t{cycle + 1}));
+    EXPECT_EQ(Get(*th03, "Version"), Variant(int32_t{3}));
+
+    // The driver's own errors pass through unchanged, and change nothing.
+    const ComError e = CaughtError([&] { Let(*th03, "FilterFactor", int16_t{101}); });
+    EXPECT_EQ(e.Number, kObjectErrorBase + tthsInvalidPropertyValue);
+    EXPECT_EQ(e.Source, "clsTH03.FilterFactor");
+    EXPECT_EQ(Get(*th03, "FilterFactor"), Variant(int16_t{75}));
+    th03sim_fail_next_read(1);
+    EXPECT_EQ(CaughtError([&] { Get(*th03, "Version"); }).Source, "clsTH03.Version");
+
+    Let(*th03, "IPortSetup_OnLine", false);
+    EXPECT_EQ(Get(*th03, "IPortSetup_OnLine").RawBooleanValue(), 0);
+    EXPECT_EQ(th03sim_open_count(1), 0);
+}
+
 TEST_F(LateBound, TimerMembersWorkByName) {
     double now = 1000.0;
     clsTimeout::SetClock([&] { return now; });
@@ -173,6 +262,13 @@ TEST_F(LateBound, MembersOffTheDefaultInterfaceAreNotFound) {
         {"Tessel.clsEthernet", "SendDirect"},      {"Tessel.clsEthernet", "IPortB_ReceiveB"},
         {"Tessel.clsTimeout", "SecondsUntilExpiry"}, {"Tessel.clsTimeout", "IPortSetup_Name"},
         {"Tessel.clsTimeout", ""},
+        {"Tessel.clsGPIB", "IPortSetup_OnLine"},   {"Tessel.clsGPIB", "IPort_TimeOut"},
+        {"Tessel.clsGPIB", "IPort_Send"},          {"Tessel.clsGPIB", "IPort_Receive"},
+        {"Tessel.clsGPIB", "IPort_SendE"},         {"Tessel.clsGPIB", "IPortB_ReceiveB"},
+        {"Tessel.clsGPIB", "IPortSetup_Settings"}, {"Tessel.clsGPIB", "GetGpibErrorDescription"},
+        {"Tessel.clsTH03", "IPortSetup_Settings"}, {"Tessel.clsTH03", "Settings"},
+        {"Tessel.clsTH03", "OnLine"},              {"Tessel.clsTH03", "IPort_Receive"},
+        {"Tessel.clsTH03", "Channel"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.progId) + " " + c.member);
@@ -189,6 +285,7 @@ TEST_F(LateBound, MembersOffTheDefaultInterfaceAreNotFound) {
 TEST_F(LateBound, ArgumentsConvertOrFailByTheRunTimesRules) {
     auto comm = CreateObject("Tessel.clsComm");
     auto timer = CreateObject("Tessel.clsTimeout");
+    auto th03 = CreateObject("Tessel.clsTH03");
     auto settings = Settings(*comm);
     const struct {
         const char* what;
@@ -214,6 +311,8 @@ TEST_F(LateBound, ArgumentsConvertOrFailByTheRunTimesRules) {
         {"a Let of a read-only property", *comm, "IPort_Status", CallType::Let, {int16_t{0}},
          kErrWrongArgumentCount},
         {"a Let of a method", *timer, "Start", CallType::Let, {int16_t{1}}, kErrWrongArgumentCount},
+        {"beyond a filter factor", *th03, "FilterFactor", CallType::Let, {int32_t{40000}}, kErrOverflow},
+        {"a Let of a reading", *th03, "value", CallType::Let, {1.0}, kErrWrongArgumentCount},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -247,6 +346,41 @@ TEST_F(LateBound, OnlyMinusOneIsTrue) {
         const Variant online = Get(*comm, "IPortSetup_OnLine");
         EXPECT_EQ(online.Type(), VarType::Boolean);
         EXPECT_EQ(online.RawBooleanValue(), c.online ? -1 : 0);
+    }
+}
+
+// A Boolean 1 is an off-line transition for the drivers that take only -1 as
+// True: it takes an on-line port off-line and leaves an off-line one alone.
+TEST_F(LateBound, BooleanOneTakesDriversOffLine) {
+    const struct {
+        const char* what;
+        std::function<std::shared_ptr<Object>()> make;
+        const char* member;
+        const char* interfaceName;
+        std::function<int()> opened;
+    } drivers[] = {
+        {"clsGPIB", [this] { return GpibOnSimulatedBus(); }, "OnLine", "IPortSetup",
+         [] { return TesselGpibSimBoardOpenCount(0); }},
+        {"clsTH03", [this] { return LoggerChannel(); }, "IPortSetup_OnLine", "",
+         [] { return static_cast<int>(th03sim_open_count(1)); }},
+    };
+    for (const auto& d : drivers) {
+        SCOPED_TRACE(d.what);
+        const auto online = [&](Object& o) {
+            return Call(o, d.member, CallType::Get, {}, d.interfaceName).RawBooleanValue();
+        };
+        auto off = d.make();
+        Call(*off, d.member, CallType::Let, {Variant::RawBoolean(1)}, d.interfaceName);
+        EXPECT_EQ(online(*off), 0);
+        EXPECT_EQ(d.opened(), 0);
+
+        auto on = d.make();
+        Call(*on, d.member, CallType::Let, {Variant::RawBoolean(-1)}, d.interfaceName);
+        EXPECT_EQ(online(*on), -1);
+        EXPECT_EQ(d.opened(), 1);
+        Call(*on, d.member, CallType::Let, {Variant::RawBoolean(1)}, d.interfaceName);
+        EXPECT_EQ(online(*on), 0);
+        EXPECT_EQ(d.opened(), 0);
     }
 }
 
