@@ -34,7 +34,12 @@ struct SimOptions {
     bool lineFeedOnly = false;  // replies end with LF instead of CR LF
 };
 
-int Demo();
+struct DemoOptions {
+    bool operatorConsole = false;  // run the operator console's exchange instead
+    bool terminal = false;         // ... on the terminal even with a display
+};
+
+int Demo(const DemoOptions& options);
 int Ports();
 int Settings();
 int Online(const OnlineOptions& options);

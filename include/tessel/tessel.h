@@ -11,6 +11,7 @@
 //   <tessel/timeout.h>       clsTimeout: the interval timer
 //   <tessel/comm.h>          clsComm: RS-232 serial
 //   <tessel/ethernet.h>      clsEthernet: TCP/IP
+//   <tessel/gui.h>           clsGUI: a person at the console answers
 //   <tessel/serial_ports.h>  listing serial ports, port numbers to devices
 //   <tessel/factory.h>       CreateObject by program identifier
 #pragma once
@@ -21,6 +22,7 @@
 #include <tessel/events.h>
 #include <tessel/factory.h>
 #include <tessel/format.h>
+#include <tessel/gui.h>
 #include <tessel/host.h>
 #include <tessel/object.h>
 #include <tessel/parameter.h>
