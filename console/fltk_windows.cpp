@@ -11,6 +11,7 @@
 #include <FL/fl_draw.H>
 #include <FL/x.H>
 
+#include <cmath>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -239,8 +240,11 @@ void ScreenSize(int* width, int* height, double* dpiX, double* dpiY) {
     Fl::screen_xywh(x, y, *width, *height, 0);
     float h = 0, v = 0;
     Fl::screen_dpi(h, v, 0);
-    *dpiX = h > 0 ? h : 96;
-    *dpiY = v > 0 ? v : 96;
+    // The server derives the resolution from a size in whole millimetres
+    // (1024 pixels in 271 mm is 95.98 dpi for a 96 dpi screen): whole dots
+    // per inch are what the screen was set to.
+    *dpiX = h > 0 ? std::round(h) : 96;
+    *dpiY = v > 0 ? std::round(v) : 96;
 }
 
 void Pump() { Fl::check(); }

@@ -11,16 +11,12 @@ namespace {
 
 constexpr double kTwipsPerInch = 1440;
 
-struct LoadedDisplay {
-    SharedLibrary library;  // kept loaded for the life of the process
-    Display display;
-    std::string failure;
-};
+}  // namespace
 
-LoadedDisplay Load() {
+LoadedDisplay LoadDisplay(const std::string& modulePath) {
     LoadedDisplay loaded;
     try {
-        loaded.library = SharedLibrary::Open(BesideTessel(kConsoleWindowsModule));
+        loaded.library = SharedLibrary::Open(modulePath);
         const auto* windows = static_cast<const TesselConsoleWindows*>(loaded.library.Require(kConsoleWindowsSymbol));
         if (windows->abi != kConsoleWindowsAbi) {
             loaded.failure = loaded.library.Path() + " is of another release of Tessel";
@@ -48,10 +44,8 @@ LoadedDisplay Load() {
     return loaded;
 }
 
-}  // namespace
-
 const Display* OpenDisplay(std::string& why) {
-    static const LoadedDisplay loaded = Load();
+    static const LoadedDisplay loaded = LoadDisplay(BesideTessel(kConsoleWindowsModule));
     why = loaded.failure;
     return loaded.display.windows != nullptr ? &loaded.display : nullptr;
 }

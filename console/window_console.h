@@ -9,8 +9,18 @@
 #include <string>
 
 #include "console/frmMsgBox.h"
+#include "ports/shared_library.h"
 
 namespace tessel::console {
+
+struct LoadedDisplay {
+    SharedLibrary library;
+    Display display;    // display.windows is null when loading failed
+    std::string failure;
+};
+
+// Loads the window module from modulePath and opens the display.
+LoadedDisplay LoadDisplay(const std::string& modulePath);
 
 // The display, loading the module and opening the connection on first use;
 // null with the reason in `why` when either fails (the same reason every
