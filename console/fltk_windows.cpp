@@ -40,11 +40,12 @@ Icons& TheIcons() {
     return icons;
 }
 
-// A label that shows its text as given: one line per line, no wrapping, and
-// "@" is a character, not a symbol code.
+// A label that shows its text as given: one line per line, and "@" is a
+// character, not a symbol code. The message form's does not wrap; the input
+// box's prompt wraps at its width.
 class Label : public Fl_Box {
 public:
-    Label() : Fl_Box(0, 0, 1, 1) {}
+    explicit Label(Fl_Align wrap = 0) : Fl_Box(0, 0, 1, 1), wrap_(wrap) {}
     void Text(const char* text) { text_ = text; }
     void Measure(int& w, int& h) const {
         fl_font(kFont, kFontSize);
@@ -58,11 +59,12 @@ protected:
     void draw() override {
         fl_font(kFont, kFontSize);
         fl_color(FL_FOREGROUND_COLOR);
-        fl_draw(text_.c_str(), x(), y(), w(), h(), FL_ALIGN_TOP_LEFT | FL_ALIGN_INSIDE, nullptr, 0);
+        fl_draw(text_.c_str(), x(), y(), w(), h(), FL_ALIGN_TOP_LEFT | FL_ALIGN_INSIDE | wrap_, nullptr, 0);
     }
 
 private:
     std::string text_;
+    Fl_Align wrap_;
 };
 
 // Enter on a focused Cancel presses Cancel, as the focus says; FLTK would
@@ -192,12 +194,11 @@ class InputBox : public Dialog {
 public:
     static constexpr int kWidth = 400, kHeight = 150;
 
-    InputBox(const char* title, const char* prompt, const char* defaultText)
-        : Dialog(kWidth, kHeight, title), prompt_(prompt) {
+    InputBox(const char* title, const char* prompt, const char* defaultText) : Dialog(kWidth, kHeight, title) {
         begin();
-        auto* text = new Fl_Box(12, 12, 280, 90);
-        text->label(prompt_.c_str());
-        text->align(FL_ALIGN_TOP_LEFT | FL_ALIGN_INSIDE | FL_ALIGN_WRAP);
+        auto* text = new Label(FL_ALIGN_WRAP);
+        text->resize(12, 12, 280, 90);
+        text->Text(prompt);
         auto* ok = new Fl_Return_Button(304, 12, 84, 26, "OK");
         ok->callback(&Dialog::Pressed, Answer(kWindowOK));
         auto* cancel = new CancelButton;
@@ -217,7 +218,6 @@ public:
     const char* Text() const { return input_->value(); }
 
 private:
-    std::string prompt_;  // an Fl_Box keeps only the pointer
     Fl_Input* input_;
 };
 

@@ -1,5 +1,7 @@
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <memory>
 
 #include <asio/posix/stream_descriptor.hpp>
@@ -15,7 +17,9 @@ namespace tessel::console {
 bool WaitForOperator(int fd, const std::function<bool()>& done) {
     auto loop = EventLoop::Current();
     // A copy of the descriptor: closing ours must not close the owner's.
-    asio::posix::stream_descriptor watch(loop->Context(), ::dup(fd));
+    const int copy = ::dup(fd);
+    if (copy < 0) RaiseNoConsole("The operator console cannot be watched", std::strerror(errno));
+    asio::posix::stream_descriptor watch(loop->Context(), copy);
     // Shared with the handler, which may run after this frame is gone: the
     // cancelled wait completes on the loop's next turn.
     auto readable = std::make_shared<bool>(true);
