@@ -52,12 +52,7 @@ void clsGUI::IPort_Send(std::string_view strCommand) {
     try {
         if (mobjSettings->Item("Show Commands")->Value(-1, -1).ToDouble() == kTrue)
             cancelled = console::ShowMessage(mstrName, std::string(strCommand), mintXPosition, mintYPosition);
-        if (!cancelled) {
-            DoEvents();
-            mintStatus = static_cast<int16_t>(kStatusComplete);
-            mintError = 0;
-            mlngCount = static_cast<int32_t>(strCommand.size());
-        }
+        if (!cancelled) Completed(strCommand.size());
     } catch (const ComError& e) {
         Reraise(e, kSendSource, e.Description);
     } catch (const std::bad_alloc&) {
@@ -71,12 +66,7 @@ std::string clsGUI::IPort_Receive(const Variant& strCommand) {
     try {
         const std::string prompt = strCommand.IsMissing() ? std::string(kDefaultPrompt) : strCommand.ToString();
         answer = console::InputBox(prompt, mstrName, kDefaultAnswer, mintXPosition, mintYPosition);
-        if (!answer.empty()) {
-            DoEvents();
-            mintStatus = static_cast<int16_t>(kStatusComplete);
-            mintError = 0;
-            mlngCount = static_cast<int32_t>(answer.size());
-        }
+        if (!answer.empty()) Completed(answer.size());
     } catch (const ComError& e) {
         Reraise(e, kReceiveSource, e.Description);
     } catch (const std::bad_alloc&) {
@@ -84,6 +74,13 @@ std::string clsGUI::IPort_Receive(const Variant& strCommand) {
     }
     if (answer.empty()) RaiseCancel(kReceiveSource);
     return answer;
+}
+
+void clsGUI::Completed(std::size_t characters) {
+    DoEvents();
+    mintStatus = static_cast<int16_t>(kStatusComplete);
+    mintError = 0;
+    mlngCount = static_cast<int32_t>(characters);
 }
 
 // No handler of its own: what Send or Receive raises reaches the caller as is.

@@ -71,6 +71,7 @@
 // one display connection per process: show them from one thread at a time.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -128,6 +129,8 @@ private:
     TESSEL_API uint16_t IPort_Status() override { return static_cast<uint16_t>(mintStatus); }
     void IPort_SendE(std::string_view strCommand, Variant* vntReturn) override;
     TESSEL_API std::shared_ptr<Parameter> IPortSetup_Settings() override { return mobjSettings; }
+    // After the operator answered: yields once, then Status 256, Error 0, Count.
+    TESSEL_INTERNAL void Completed(std::size_t characters);
 
     std::shared_ptr<Parameter> mobjSettings;
     float msngTimeOut = 0;
