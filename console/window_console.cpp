@@ -1,5 +1,7 @@
 #include "console/window_console.h"
 
+#include <dlfcn.h>
+
 #include <cmath>
 #include <memory>
 
@@ -17,6 +19,10 @@ LoadedDisplay LoadDisplay(const std::string& modulePath) {
     LoadedDisplay loaded;
     try {
         loaded.library = SharedLibrary::Open(modulePath);
+        // Pinned for the life of the process: once it has opened a display the
+        // toolkit keeps the connection and its exit handlers in the module, so
+        // unloading it would leave them pointing at unmapped code.
+        ::dlopen(loaded.library.Path().c_str(), RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
         const auto* windows = static_cast<const TesselConsoleWindows*>(loaded.library.Require(kConsoleWindowsSymbol));
         if (windows->abi != kConsoleWindowsAbi) {
             loaded.failure = loaded.library.Path() + " is of another release of Tessel";
