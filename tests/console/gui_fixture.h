@@ -4,11 +4,13 @@
 // thread finds the window by its title, reads its geometry from the X server
 // and presses keys or clicks. If the window never answers (a click that
 // missed its button), the operator asks the host to stop, which ends the
-// wait as a Cancel, so a broken layout fails the test instead of hanging it.
+// wait as a Cancel, so a broken layout fails the test instead of hanging it;
+// so does an answer after which the call does not return within 3 s.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <functional>
 #include <memory>
@@ -45,9 +47,9 @@ public:
                   const WindowGeometry w = FindWindow(title);
                   seen_ = w;
                   act(w);
-                  for (int i = 0; i < 30 && WindowShown(title); ++i)
+                  for (int i = 0; i < 30 && !returned_; ++i)
                       std::this_thread::sleep_for(std::chrono::milliseconds(100));
-                  if (WindowShown(title)) throw std::runtime_error("the window did not take the answer");
+                  if (!returned_) throw std::runtime_error("the call did not return after the answer");
               } catch (const std::exception& e) {
                   failure_ = e.what();
                   DefaultHostControl().RequestStop();
@@ -57,8 +59,10 @@ public:
     Operator(const Operator&) = delete;
     Operator& operator=(const Operator&) = delete;
 
-    // Waits for the operator; what went wrong on its side, empty if nothing.
+    // Call once the call under test returned: waits for the operator; what
+    // went wrong on its side, empty if nothing.
     std::string Finish() {
+        returned_ = true;
         if (thread_.joinable()) thread_.join();
         return failure_;
     }
@@ -68,6 +72,7 @@ public:
 private:
     WindowGeometry seen_;
     std::string failure_;
+    std::atomic<bool> returned_{false};
     std::thread thread_;
 };
 

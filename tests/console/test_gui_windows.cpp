@@ -5,6 +5,7 @@
 #include <optional>
 #include <vector>
 
+#include "console/close_request.h"
 #include "console/gui_fixture.h"
 #include "support/errors.h"
 
@@ -52,6 +53,7 @@ TEST_F(GuiWindows, MessageFormAnswersAsTheOperatorChose) {
         {"Esc", [](const WindowGeometry& w) { Keys(w, "Escape"); }, true},
         {"Enter", [](const WindowGeometry& w) { Keys(w, "Return"); }, false},
         {"Tab to Cancel, Enter", [](const WindowGeometry& w) { Keys(w, "Tab Return"); }, true},
+        {"close control", [](const WindowGeometry& w) { SendCloseRequest(std::stoul(w.id)); }, true},
     };
     int32_t count = 0;
     for (const AnswerCase& c : cases) {
@@ -118,6 +120,23 @@ TEST_F(GuiWindows, PositionChangedOnLineWaitsForTheNextOnLine) {
     EXPECT_LE(w.left, 2);
 }
 
+TEST_F(GuiWindows, FormIsAFixedSizeDialogOffTheTaskBar) {
+    std::string properties;
+    ASSERT_FALSE(SendAnswered(port(), NextTitle(), "Properties", [&](const WindowGeometry& w) {
+                     properties = RunCommand("timeout 5 xprop -id " + w.id +
+                                             " _NET_WM_WINDOW_TYPE _NET_WM_STATE WM_NORMAL_HINTS");
+                     Keys(w, "Return");
+                 }).has_value());
+    EXPECT_NE(properties.find("_NET_WM_WINDOW_TYPE_DIALOG"), std::string::npos) << properties;
+    EXPECT_NE(properties.find("_NET_WM_STATE_SKIP_TASKBAR"), std::string::npos) << properties;
+    // Fixed size: the smallest and the largest size allowed are the same.
+    const auto min = properties.find("minimum size: "), max = properties.find("maximum size: ");
+    ASSERT_NE(min, std::string::npos) << properties;
+    ASSERT_NE(max, std::string::npos) << properties;
+    EXPECT_EQ(properties.substr(min + 14, properties.find('\n', min) - min - 14),
+              properties.substr(max + 14, properties.find('\n', max) - max - 14));
+}
+
 TEST_F(GuiWindows, ShowCommandsNoShowsNothing) {
     setup().Settings()->Item("Show Commands")->Value(-1, -1, Variant("No"));
     port().Send("Never shown");
@@ -141,6 +160,8 @@ TEST_F(GuiWindows, InputBoxReturnsWhatWasTyped) {
         {"Esc", [](const WindowGeometry& w) { Keys(w, "Escape"); }, std::nullopt},
         {"typed, Tab Tab to Cancel, Enter",
          [](const WindowGeometry& w) { Type(w, "9"); Keys(w, "Tab Tab Return"); }, std::nullopt},
+        {"typed, close control",
+         [](const WindowGeometry& w) { Type(w, "9"); SendCloseRequest(std::stoul(w.id)); }, std::nullopt},
     };
     int32_t count = 0;
     for (const InputCase& c : cases) {
