@@ -87,6 +87,18 @@ TEST_F(GuiWindows, FormGrowsWithTheMessageAndTheButtonsFollowTheBottom) {
     EXPECT_GT(three.width, one.width);  // "Line three" is the widest line
 }
 
+TEST_F(GuiWindows, EmptyCommandShowsAnEmptyFormAndCountsNothing) {
+    setup().Settings()->Item("Show Commands")->Value(-1, -1, Variant("No"));
+    port().Send("Something first");
+    ASSERT_EQ(port().Count(), 15);
+    setup().Settings()->Item("Show Commands")->Value(-1, -1, Variant("Yes"));
+    WindowGeometry w;
+    ASSERT_FALSE(SendAnswered(port(), NextTitle(), "", ClickOK, &w).has_value());
+    EXPECT_EQ(w.width, static_cast<int>(std::lround((960 + 240) / kTwipsPerPixel)));  // no text, only margins
+    EXPECT_EQ(port().Count(), 0);
+    EXPECT_EQ(port().Status(), 256);
+}
+
 TEST_F(GuiWindows, NarrowMessageGivesAFormNarrowerThanItsCentredButtons) {
     WindowGeometry w;
     ASSERT_FALSE(SendAnswered(port(), NextTitle(), "x", ClickOK, &w).has_value());
