@@ -1,7 +1,6 @@
 #include "measure.h"
 
 #include <dirent.h>
-#include <sys/resource.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
@@ -19,7 +18,6 @@
 namespace tessel::bench {
 namespace {
 
-double Seconds(const timeval& tv) { return static_cast<double>(tv.tv_sec) + static_cast<double>(tv.tv_usec) * 1e-6; }
 
 struct DirCloser {
     void operator()(DIR* d) const { ::closedir(d); }
@@ -38,6 +36,8 @@ void RunBlock(Side& side, std::size_t n, Samples* into) {
     if (into && n > 0) {
         into->cpuSeconds += cpu1 - cpu0;
         into->blockCpuPerExchange.push_back((cpu1 - cpu0) / static_cast<double>(n));
+        into->blockMedianSeconds.push_back(
+            Samples::Percentile(std::vector<double>(into->seconds.end() - static_cast<std::ptrdiff_t>(n), into->seconds.end()), 0.5));
     }
 }
 
@@ -67,9 +67,17 @@ std::string Multiple(double v) {
 }  // namespace
 
 double ThreadCpuSeconds() {
-    rusage u{};
-    if (::getrusage(RUSAGE_THREAD, &u) != 0) throw std::runtime_error("getrusage(RUSAGE_THREAD) failed");
-    return Seconds(u.ru_utime) + Seconds(u.ru_stime);
+    timespec t{};
+    if (::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t) != 0)
+        throw std::runtime_error("clock_gettime(CLOCK_THREAD_CPUTIME_ID) failed");
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+double Pair::MedianRatio(const std::vector<double>& ours, const std::vector<double>& raw) {
+    std::vector<double> ratios;
+    for (std::size_t i = 0; i < std::min(ours.size(), raw.size()); ++i)
+        if (raw[i] > 0.0) ratios.push_back(ours[i] / raw[i]);
+    return Samples::Percentile(std::move(ratios), 0.5);
 }
 
 std::set<pid_t> ThreadIds() {

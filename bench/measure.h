@@ -17,8 +17,9 @@ namespace tessel::bench {
 
 using Clock = std::chrono::steady_clock;
 
-// User + system CPU seconds of the calling thread (getrusage RUSAGE_THREAD):
-// the simulated instruments run on threads of their own and never count.
+// CPU seconds of the calling thread (CLOCK_THREAD_CPUTIME_ID, exact to the
+// nanosecond; getrusage's figures lag behind by up to a tick): the simulated
+// instruments run on threads of their own and never count.
 double ThreadCpuSeconds();
 
 // The thread ids of this process now.
@@ -49,6 +50,8 @@ struct Samples {
     // burst of work slowed (cache and TLB refills, a preemption inside a
     // system call) is one value among many here, not a share of a sum.
     std::vector<double> blockCpuPerExchange;
+    // The median wall time of each block's exchanges.
+    std::vector<double> blockMedianSeconds;
 
     double Median() const { return Percentile(seconds, 0.5); }
     // Nearest rank.
@@ -78,6 +81,13 @@ struct Side {
 struct Pair {
     Samples ours;
     Samples raw;
+
+    // The median over rounds of ours/raw of the same round: each ratio
+    // compares blocks run a few milliseconds apart, so a burst of load from
+    // elsewhere shifts one ratio, not the whole figure.
+    double LatencyRatio() const { return MedianRatio(ours.blockMedianSeconds, raw.blockMedianSeconds); }
+    double CpuRatio() const { return MedianRatio(ours.blockCpuPerExchange, raw.blockCpuPerExchange); }
+    static double MedianRatio(const std::vector<double>& ours, const std::vector<double>& raw);
 };
 
 // Warm-up, then blocks of `plan.block` exchanges, ours then raw in even
@@ -108,12 +118,19 @@ struct Row {
     double raw = 0.0;
     Target target = Target::None;
     double bound = 0.0;
+    // When set, the ratio the row reports and judges instead of ours/raw
+    // (a median of per-block ratios, see Pair).
+    double blockRatio = 0.0;
 
     // A figure with no target, and one with a target.
     static Row Info(std::string what, std::string unit, double ours, double raw);
     static Row Goal(std::string what, std::string unit, double ours, double raw, Target target, double bound);
 
-    double Ratio() const { return raw > 0.0 ? ours / raw : 0.0; }
+    double Ratio() const { return blockRatio > 0.0 ? blockRatio : raw > 0.0 ? ours / raw : 0.0; }
+    Row& ByBlocks(double ratio) {
+        blockRatio = ratio;
+        return *this;
+    }
     bool HasTarget() const { return target != Target::None; }
     // False when a side the target needs was left out of the run.
     bool Judged() const { return HasTarget() && ours > 0.0 && (target == Target::OursAtMost || raw > 0.0); }

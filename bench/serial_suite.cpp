@@ -81,7 +81,7 @@ Table SerialSuite(const Options& options) {
     t.notes.push_back("threads: " + std::to_string(Minus(withInstruments, before).size()) +
                       " instrument (not counted), " + std::to_string(helpers.size()) +
                       " started by the driver (counted on our side)");
-    AddQueryRows(t, q, 1.15, 1.5);
+    AddQueryRows(t, q, 1.08, 1.4);
     AddWaitRows(
         t, options, io, ours, rawSide,
         [&] {

@@ -10,8 +10,19 @@ set(TESSEL_PROGRAM_RPATH "$ORIGIN/${tessel_bin_to_lib}")
 # visibility hides the rest of our code, and the version script keeps out the
 # standard-library templates that compilers instantiate with default
 # visibility. Undefined symbols are link errors, not load-time surprises.
+# C_API <pattern>... adds C names (glob patterns, "th03_*") for a companion
+# whose API is plain C: the shared map admits only names in namespace tessel.
 function(tessel_export_only_api target)
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "" "C_API")
   set(map ${PROJECT_SOURCE_DIR}/cmake/exports.map)
+  if(arg_C_API)
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${map})
+    file(READ ${map} text)
+    list(JOIN arg_C_API ";\n    " c_names)
+    string(REPLACE "global:" "global:\n    ${c_names};" text "${text}")
+    set(map ${CMAKE_CURRENT_BINARY_DIR}/${target}.exports.map)
+    file(WRITE ${map} "${text}")
+  endif()
   target_link_options(${target} PRIVATE -Wl,--version-script=${map})
   # (clang links its sanitizer runtimes into programs only, so a fuzzing
   # build's shared objects rely on the program for them)
@@ -33,7 +44,7 @@ function(tessel_check_objects_only target)
 endfunction()
 
 # tessel_companion_library(<target> SOURCES <source>... [LINK <target>...]
-#                          [PACKAGE <name>] [VERSIONED])
+#                          [PACKAGE <name>] [VERSIONED] [C_API <pattern>...])
 #
 # A shared object that lies beside libtessel, in the build tree
 # (${PROJECT_BINARY_DIR}/lib) and when installed (the same lib folder): the
@@ -48,12 +59,14 @@ endfunction()
 #              CMake package (for libraries that users link at build time).
 #   VERSIONED  lib<target>.so.<major> with a SONAME, like libtessel; leave it
 #              out for objects that are only loaded at run time by file name.
+#   C_API      the C functions it exports, as patterns ("th03_*"), for a
+#              library whose API is plain C (a replacement of a vendor's).
 # Like libtessel it exports only what is marked TESSEL_API (a C API marks
 # each function it offers) and finds its own companions beside itself.
 function(tessel_companion_library target)
-  cmake_parse_arguments(PARSE_ARGV 1 arg "VERSIONED" "PACKAGE" "SOURCES;LINK")
+  cmake_parse_arguments(PARSE_ARGV 1 arg "VERSIONED" "PACKAGE" "SOURCES;LINK;C_API")
   if(arg_UNPARSED_ARGUMENTS OR NOT arg_SOURCES)
-    message(FATAL_ERROR "tessel_companion_library(${target} SOURCES ... [LINK ...] [PACKAGE name] [VERSIONED])")
+    message(FATAL_ERROR "tessel_companion_library(${target} SOURCES ... [LINK ...] [PACKAGE name] [VERSIONED] [C_API pattern ...])")
   endif()
   add_library(${target} SHARED ${arg_SOURCES})
   target_include_directories(${target}
@@ -64,7 +77,7 @@ function(tessel_companion_library target)
   if(arg_VERSIONED)
     set_target_properties(${target} PROPERTIES VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR})
   endif()
-  tessel_export_only_api(${target})
+  tessel_export_only_api(${target} C_API ${arg_C_API})
   if(NOT TESSEL_FUZZ)
     if(arg_PACKAGE)
       set_target_properties(${target} PROPERTIES EXPORT_NAME ${arg_PACKAGE})

@@ -64,13 +64,19 @@ void CheckedSend(IPort& port, std::string_view source, std::string_view strComma
         if (stopRequested()) return;
         const std::string status = port.Receive(Variant("*STB?"));
         if (stopRequested()) return;
+        auto raiseClear = [&] {
+            RaiseError(kObjectErrorBase + kErrEventRegisterClear, src, "Event register was unexpectedly clear");
+        };
+        // A run state that ends the receive before the reply leaves it empty;
+        // the stop is what happened, not a reply that fails to convert.
+        if (status.empty() && general([&] { return RunStateStops(host.RunState()); })) raiseClear();
         const int16_t statusByte = general([&] { return Variant(status).ToInteger(); });
         if (statusByte & kEventSummaryBit) break;
         const bool stop = general([&] {
             const bool expired = timer.State() == tmoExpired;
             return expired || RunStateStops(host.RunState());
         });
-        if (stop) RaiseError(kObjectErrorBase + kErrEventRegisterClear, src, "Event register was unexpectedly clear");
+        if (stop) raiseClear();
     }
 
     general([] { DoEvents(); });

@@ -14,7 +14,10 @@
 // The port's own Send and Receive carry the messages, so their framing,
 // time-outs and errors are the driver's; those errors reach the caller
 // unchanged. Errors detected here, and failed conversions of the status
-// replies, carry `source`. A stop request from the host ends the procedure
+// replies, carry `source`. A run state that asks to stop while "*STB?" is
+// polled always gives kObjectErrorBase + 2009 "Event register was
+// unexpectedly clear", also when it ended the poll's receive before the
+// reply came (the empty reply is not converted). A stop request from the host ends the procedure
 // quietly at each of its check points, sending nothing further.
 #pragma once
 

@@ -9,6 +9,8 @@
 // caller unchanged, runs outside both.
 #pragma once
 
+#include <cstdint>
+#include <limits>
 #include <new>
 #include <string>
 #include <string_view>
@@ -33,6 +35,32 @@ namespace tessel {
 // A time-out description that names the wait: lead + "2.5" + " seconds".
 inline std::string TimedOutAfter(std::string_view lead, const Variant& seconds) {
     return std::string(lead) + FormatValue(seconds) + " seconds";
+}
+
+// Raises kObjectErrorBase + kErrReplyTooLong for a reply that grew past
+// the port's limit, as the member detected it.
+[[noreturn]] inline void RaiseReplyTooLong(std::string_view source, int32_t limitBytes) {
+    RaiseError(kObjectErrorBase + kErrReplyTooLong, std::string(source),
+               "Reply longer than " + std::to_string(limitBytes) + " bytes");
+}
+
+// A reply limit a host asks for: 5 below one byte, raised by the run time
+// (the member's general handler gives it the member's source).
+inline int32_t CheckedReplyLimit(int32_t bytes) {
+    if (bytes < 1) RaiseRuntimeError(kErrInvalidProcedureCall);
+    return bytes;
+}
+
+// The Count of a block transfer: the block's elements plus `extra` bytes.
+// An array whose upper bound does not fit 32 bits cannot be indexed (9), a
+// total that does not fit is an overflow (6); both raised by the run time.
+inline int32_t BlockCount(const ByteArray& block, std::size_t extra) {
+    constexpr auto kMost = static_cast<std::size_t>(std::numeric_limits<int32_t>::max());
+    const std::size_t elements = block.bytes.size();
+    if (block.lowerBound > 0 && elements > kMost - static_cast<std::size_t>(block.lowerBound) + 1)
+        RaiseRuntimeError(kErrSubscriptOutOfRange);
+    if (elements > kMost || extra > kMost - elements) RaiseRuntimeError(kErrOverflow);
+    return static_cast<int32_t>(elements + extra);
 }
 
 template <class F>

@@ -1,6 +1,7 @@
 #include <tessel/comm.h>
 
 #include <algorithm>
+#include <cmath>
 #include <vector>
 
 #include <tessel/error.h>
@@ -11,6 +12,7 @@
 #include "ports/checked_send.h"
 #include "ports/event_loop.h"
 #include "ports/handlers.h"
+#include "ports/parameters/list_settings.h"
 #include "ports/wait.h"
 #include "serial/comm_control.h"
 #include "serial/comm_errors.h"
@@ -26,30 +28,6 @@ constexpr const char* kReceiveBSource = "clsComm.IPortB_ReceiveB";
 
 constexpr const char* kLineEnd = "\r\n";
 constexpr float kSendWaitLimit = 4.0f;
-
-struct SettingDefinition {
-    const char* name;
-    const char* allowed;
-    Variant defaultValue;
-};
-
-const std::vector<SettingDefinition>& SettingDefinitions() {
-    static const std::vector<SettingDefinition> kSettings = {
-        {"Comm Port", "COM1=1,COM2=2", Variant(int16_t{1})},
-        {"Baud Rate",
-         "110=110,300=300,"
-         "600=600,1200=1200,2400=2400,4800=4800,9600=9600,"
-         "14400=14400,19200=19200,28800=28800,38400=38400,"
-         "56000=56000,57600=57600,115200=115200,128000=128000,"
-         "256000=256000",
-         Variant("9600")},
-        {"Parity", "EVEN=E,MARK=M,NONE=N,ODD=O,SPACE=S", Variant("NONE")},
-        {"Data Bits", "4=4,5=5,6=6,7=7,8=8", Variant("8")},
-        {"Stop Bits", "1=1,1.5=1.5,2=2", Variant("1")},
-        {"Handshaking", "None=0,XOn/XOff=1,RTS/CTS=2,RTS/XOn/XOff=3", Variant("RTS/CTS")},
-    };
-    return kSettings;
-}
 
 std::string ReceiveTimeoutText(float timeOut) { return TimedOutAfter("Receive timed out after ", Variant(timeOut)); }
 
@@ -67,10 +45,20 @@ decltype(auto) clsComm::UnderControl(F&& fn) {
 
 clsComm::clsComm() : mobjLoop(EventLoop::Current()) {
     WithGeneralHandler("clsComm.Class_Initialize", [&] {
-        mobjSettings = Parameter::Create();
-        mobjSettings->Define("RS232", 4, 3, "", "");
-        for (const auto& setting : SettingDefinitions())
-            mobjSettings->Add(setting.name, 1, kParameterList, setting.allowed, "")->Value(-1, -1, setting.defaultValue);
+        mobjSettings = CreateListSettings("RS232", {
+            {"Comm Port", "COM1=1,COM2=2", Variant(int16_t{1})},
+            {"Baud Rate",
+             "110=110,300=300,"
+             "600=600,1200=1200,2400=2400,4800=4800,9600=9600,"
+             "14400=14400,19200=19200,28800=28800,38400=38400,"
+             "56000=56000,57600=57600,115200=115200,128000=128000,"
+             "256000=256000",
+             Variant("9600")},
+            {"Parity", "EVEN=E,MARK=M,NONE=N,ODD=O,SPACE=S", Variant("NONE")},
+            {"Data Bits", "4=4,5=5,6=6,7=7,8=8", Variant("8")},
+            {"Stop Bits", "1=1,1.5=1.5,2=2", Variant("1")},
+            {"Handshaking", "None=0,XOn/XOff=1,RTS/CTS=2,RTS/XOn/XOff=3", Variant("RTS/CTS")},
+        });
     });
     UnderControl([&] {
         mobjComm = std::make_unique<serial::CommControl>(mobjLoop);
@@ -134,6 +122,16 @@ bool clsComm::IPortSetup_OnLine() {
 
 // ---------------------------------------------------------------- text
 
+void clsComm::IPort_TimeOut(float sngData) {
+    // A timer cannot run for NaN or infinite seconds; NaN would wait forever.
+    if (!std::isfinite(sngData)) RaiseError(kErrOverflow, "clsComm.IPort_TimeOut", RuntimeErrorText(kErrOverflow));
+    msngTimeOut = sngData;
+}
+
+void clsComm::ReplyLimit(int32_t bytes) {
+    mlngReplyLimit = WithGeneralHandler("clsComm.ReplyLimit", [&] { return CheckedReplyLimit(bytes); });
+}
+
 bool clsComm::OutputStillPending() {
     clsTimeout timer;
     timer.Start(msngTimeOut > kSendWaitLimit ? kSendWaitLimit : msngTimeOut);
@@ -171,11 +169,21 @@ std::string clsComm::IPort_Receive(const Variant& strCommand) {
     HostControl& host = CurrentHostControl();
     WithGeneralHandler(kReceiveSource, [&] { timer.Start(msngTimeOut); });
     WaitYield yield(*mobjLoop, timer, host);
+    bool tooLong = false;
     for (;;) {
         yield();
+        // Everything already here is taken before the next sleep: InputLen,
+        // which ReceiveB leaves at its last take, limits one read, not a pass.
         UnderControl([&] {
-            if (mobjComm->InBufferCount() != 0) collected += mobjComm->Input().ToString();
+            while (!IsLineFeedEnded(collected) && !tooLong && mobjComm->InBufferCount() != 0) {
+                collected += mobjComm->Input().ToString();
+                tooLong = collected.size() > static_cast<std::size_t>(mlngReplyLimit);
+            }
         });
+        if (tooLong) {
+            collected = std::string();
+            RaiseReplyTooLong(kReceiveSource, mlngReplyLimit);
+        }
         if (IsLineFeedEnded(collected)) break;
         const bool stop = WithGeneralHandler(kReceiveSource, [&] {
             const bool expired = timer.State() == tmoExpired;
@@ -234,8 +242,7 @@ Variant clsComm::IPortB_ReceiveB(int16_t intCount, const Variant& vntCommand) {
         for (;;) {
             yield();
             UnderControl([&] {
-                const int16_t waiting = mobjComm->InBufferCount();
-                if (waiting > 0) {
+                for (int16_t waiting = 0; received < buffer.size() && (waiting = mobjComm->InBufferCount()) > 0;) {
                     const auto take = std::min<std::size_t>(buffer.size() - received, static_cast<std::size_t>(waiting));
                     mobjComm->InputLen(static_cast<int16_t>(take));
                     const Variant input = mobjComm->Input();
@@ -285,9 +292,7 @@ void clsComm::IPortB_SendB(bool blnLastBlock, const Variant& vntData, std::strin
     if (pending) RaiseTimedOut(kSendBSource, "Send timed out");
     WithGeneralHandler(kSendBSource, [&] {
         mintStatus = kStatusComplete;
-        const ByteArray& data = vntData.AsBytes();
-        mlngCount = data.UpperBound() - data.LowerBound() + 1 + static_cast<int32_t>(strCommand.size()) +
-                    (blnLastBlock ? 2 : 0);
+        mlngCount = BlockCount(vntData.AsBytes(), strCommand.size() + (blnLastBlock ? 2 : 0));
         mobjLoop->Yield();
     });
 }

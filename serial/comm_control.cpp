@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <limits>
 
+#include <asio/post.hpp>
+
 #include <tessel/error.h>
 #include <tessel/serial_ports.h>
 
@@ -37,7 +39,7 @@ std::string CommControl::Settings() const { return FormatLineText(settings_); }
 
 void CommControl::Settings(const std::string& text) {
     LineSettings wanted = ParseLineText(text, settings_);
-    if (device_) device_->Apply(wanted);
+    if (link_) link_->device.Apply(wanted);
     settings_ = wanted;
 }
 
@@ -47,7 +49,7 @@ void CommControl::Handshaking(int16_t mode) {
                        "handshaking is 0 (none) to 3 (RTS/CTS with XON/XOFF), not " + std::to_string(mode));
     LineSettings wanted = settings_;
     wanted.handshake = static_cast<Handshake>(mode);
-    if (device_) device_->Apply(wanted);
+    if (link_) link_->device.Apply(wanted);
     settings_ = wanted;
 }
 
@@ -65,44 +67,47 @@ void CommControl::InputMode(int16_t mode) {
     inputMode_ = mode;
 }
 
+CommControl::Link::Link(asio::io_context& io, SerialDevice opened)
+    : device(std::move(opened)), watch(io, device.Fd()) {}
+
+CommControl::Link::~Link() {
+    // The device owns the descriptor; the watch only lets go of it.
+    asio::error_code ignored;
+    watch.cancel(ignored);
+    watch.release();
+}
+
 void CommControl::PortOpen(bool open) {
     if (!open) {
         Close();
         return;
     }
     if (PortOpen()) RaiseCommError(kCommPortAlreadyOpen, "COM" + std::to_string(commPort_) + " (" +
-                                                             device_->Path() + ") is already open");
+                                                             link_->device.Path() + ") is already open");
     SerialDevice device = SerialDevice::Open(SerialPortPath(commPort_));
     device.Apply(settings_);
-    device_.emplace(std::move(device));
-    watch_.emplace(loop_->Context(), device_->Fd());
+    Link& link = link_.Open(loop_->Context(), std::move(device));
     hangUp_.reset();
-    input_.clear();
     output_.clear();
     commEvent_ = 0;
+    // What waits in the device came before this open: from an earlier
+    // connection, or from whoever had the port before.
+    DiscardInput(link);
     WatchInput();
 }
 
 void CommControl::Close() noexcept {
-    if (!device_) return;
-    if (watch_) {
-        // The device owns the descriptor; the watch only lets go of it.
-        asio::error_code ignored;
-        watch_->cancel(ignored);
-        watch_->release();
-        watch_.reset();
-    }
-    watchingInput_ = watchingOutput_ = false;
+    if (!link_) return;
     // Unsent output is dropped rather than letting close() wait for a line
     // that XOFF or a missing CTS may hold forever.
-    output_.clear();
-    device_.reset();
-    input_.clear();
+    link_.Close();
+    output_ = std::string();
+    input_ = std::string();
 }
 
 SerialDevice& CommControl::Open() {
-    if (!device_) RaiseCommError(kCommPortNotOpen, "COM" + std::to_string(commPort_) + " is closed");
-    return *device_;
+    if (!link_) RaiseCommError(kCommPortNotOpen, "COM" + std::to_string(commPort_) + " is closed");
+    return link_->device;
 }
 
 int16_t CommControl::InBufferCount() {
@@ -112,13 +117,35 @@ int16_t CommControl::InBufferCount() {
 }
 
 void CommControl::InBufferCount(int16_t count) {
-    SerialDevice& device = Open();
+    Open();
     if (count != 0)
         RaiseCommError(kCommInvalidPropertyValue, "InBufferCount can only be set to 0 (discard input), not " +
                                                       std::to_string(count));
-    input_.clear();
-    device.DiscardInput();
+    DiscardInput(*link_);
     WatchInput();
+}
+
+void CommControl::DiscardInput(Link& link) {
+    // A readiness wait still queued in the loop reads what is there when it
+    // runs, which is then newer than this discard; nothing else holds input.
+    input_.clear();
+    if (hangUp_) return;
+    // A bound keeps an endless sender from holding the caller here.
+    constexpr std::size_t kDiscardBound = 16 * kInputQueueLimit;
+    std::size_t taken = 0;
+    try {
+        while (taken < kDiscardBound) {
+            const std::size_t n = link.device.Read(std::span(link.buffer));
+            if (n == 0) break;
+            Arrived(link.buffer.data(), n);
+            input_.clear();
+            taken += n;
+        }
+    } catch (const ComError& e) {
+        hangUp_ = e.Detail;
+        commEvent_ = comEvCD;
+    }
+    link.mayHaveMore = taken >= kDiscardBound;
 }
 
 int16_t CommControl::OutBufferCount() {
@@ -128,7 +155,7 @@ int16_t CommControl::OutBufferCount() {
 }
 
 double CommControl::SecondsUntilDeviceDrained() const {
-    return device_ ? device_->SecondsToSend(device_->OutputPending()) : 0.0;
+    return link_ ? link_->device.SecondsToSend(link_->device.OutputPending()) : 0.0;
 }
 
 Variant CommControl::Input() {
@@ -180,43 +207,65 @@ void CommControl::Flush() {
 }
 
 void CommControl::WatchInput() {
-    if (!watch_ || watchingInput_ || hangUp_ || input_.size() >= kInputQueueLimit) return;
-    watchingInput_ = true;
-    const std::size_t room = std::min(readBuffer_.size(), kInputQueueLimit - input_.size());
-    watch_->async_read_some(
-        asio::buffer(readBuffer_.data(), room),
-        [this, alive = std::weak_ptr<bool>(alive_)](const asio::error_code& ec, std::size_t n) {
-            if (alive.expired() || ec == asio::error::operation_aborted) return;
-            watchingInput_ = false;
-            if (!device_) return;
-            if (ec) {
-                // End of file is a terminal's hang-up; EIO the same seen from the other side.
-                hangUp_ = device_->HangUpDetail(ec == asio::error::eof ? EIO : ec.value(), "reading");
-                Raise(comEvCD);
-                return;
-            }
-            input_.append(readBuffer_.data(), n);
-            WatchInput();
-            Raise(comEvReceive);
-        });
+    if (!link_ || link_->reading || hangUp_ || input_.size() >= kInputQueueLimit) return;
+    Link& link = *link_;
+    link.reading = true;
+    if (link.mayHaveMore) {
+        asio::post(loop_->Context(), link_.Bind([this](Link& l) { ReadNow(l); }));
+        return;
+    }
+    // Waiting for readiness and then reading costs one read per arrival; a
+    // read armed in advance would try once more at once and find nothing.
+    link.watch.async_wait(asio::posix::descriptor_base::wait_read,
+                          link_.Bind([this](Link& l, const asio::error_code& ec) {
+                              if (!ec) {
+                                  ReadNow(l);
+                                  return;
+                              }
+                              l.reading = false;
+                              hangUp_ = l.device.HangUpDetail(ec.value(), "waiting for input on");
+                              Raise(comEvCD);
+                          }));
 }
 
+void CommControl::ReadNow(Link& link) {
+    link.reading = false;
+    const std::size_t room = std::min(link.buffer.size(), kInputQueueLimit - input_.size());
+    std::size_t n = 0;
+    try {
+        n = link.device.Read(std::span(link.buffer.data(), room));
+    } catch (const ComError& e) {
+        hangUp_ = e.Detail;
+        Raise(comEvCD);
+        return;
+    }
+    link.mayHaveMore = n == room;
+    if (n > 0) Arrived(link.buffer.data(), n);
+    WatchInput();
+    if (n > 0) Raise(comEvReceive);
+}
+
+void CommControl::Arrived(const char* bytes, std::size_t n) { input_.append(bytes, n); }
+
 void CommControl::WatchOutput() {
-    if (!watch_ || watchingOutput_ || output_.empty() || hangUp_) return;
-    watchingOutput_ = true;
-    watch_->async_wait(asio::posix::descriptor_base::wait_write,
-                       [this, alive = std::weak_ptr<bool>(alive_)](const asio::error_code& ec) {
-                           if (alive.expired() || ec == asio::error::operation_aborted) return;
-                           watchingOutput_ = false;
-                           if (!device_) return;
-                           try {
-                               Flush();
-                           } catch (const ComError&) {
-                               Raise(comEvCD);
-                               return;
-                           }
-                           if (output_.empty()) Raise(comEvSend);
-                       });
+    if (!link_ || link_->writing || output_.empty() || hangUp_) return;
+    link_->writing = true;
+    link_->watch.async_wait(asio::posix::descriptor_base::wait_write,
+                            link_.Bind([this](Link& l, const asio::error_code& ec) {
+                                l.writing = false;
+                                if (ec) {
+                                    hangUp_ = l.device.HangUpDetail(ec.value(), "waiting to write to");
+                                    Raise(comEvCD);
+                                    return;
+                                }
+                                try {
+                                    Flush();
+                                } catch (const ComError&) {
+                                    Raise(comEvCD);
+                                    return;
+                                }
+                                if (output_.empty()) Raise(comEvSend);
+                            }));
 }
 
 void CommControl::Raise(int16_t event) {

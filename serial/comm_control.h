@@ -37,6 +37,7 @@
 
 #include <tessel/variant.h>
 
+#include "ports/connection.h"
 #include "ports/event_loop.h"
 #include "serial/serial_device.h"
 
@@ -75,10 +76,16 @@ public:
     int16_t InputMode() const { return inputMode_; }
     void InputMode(int16_t mode);
 
-    bool PortOpen() const { return device_.has_value(); }
+    bool PortOpen() const { return static_cast<bool>(link_); }
+    // Opening discards what waits in the device (it came before the open);
+    // closing ends every read and wait of the open connection, so nothing
+    // read before the close is delivered after it.
     void PortOpen(bool open);
 
-    // Bytes waiting to be read (at most 32767); writing 0 discards them.
+    // Bytes waiting to be read (at most 32767); writing 0 discards everything
+    // received so far: our queue, and the device's input, which is read
+    // until it is empty (the loop only waits for readiness, so it holds no
+    // bytes of its own).
     int16_t InBufferCount();
     void InBufferCount(int16_t count);
     // Bytes not yet transmitted: our queue and the device's (at most 32767).
@@ -97,10 +104,35 @@ public:
     double SecondsUntilDeviceDrained() const;
 
 private:
+    // One open of the device: closing drops it, and with it every read and
+    // wait still queued in the loop (ports/connection.h).
+    struct Link {
+        Link(asio::io_context& io, SerialDevice opened);
+        ~Link();
+        Link(const Link&) = delete;
+        Link& operator=(const Link&) = delete;
+
+        SerialDevice device;
+        // Tells the loop when the device is readable or writable; the device
+        // owns the descriptor and does the reading and writing itself.
+        asio::posix::stream_descriptor watch;
+        std::array<char, 4096> buffer{};
+        bool reading = false;  // a readiness wait, or a read, is under way
+        bool writing = false;
+        // The last read filled what it was given, or reading stopped at the
+        // queue's limit: the device may hold more, which no new readiness
+        // would announce.
+        bool mayHaveMore = false;
+    };
+
     SerialDevice& Open();  // the open device, or 8018
     void Flush();          // output queue -> device, as far as it takes
     void WatchInput();
+    void ReadNow(Link& link);
     void WatchOutput();
+    // Every byte that comes from the device passes here.
+    void Arrived(const char* bytes, std::size_t n);
+    void DiscardInput(Link& link);
     void Raise(int16_t event);
     void Close() noexcept;
 
@@ -111,18 +143,10 @@ private:
     int16_t inputMode_ = comInputModeText;
     int16_t commEvent_ = 0;
 
-    std::optional<SerialDevice> device_;
-    std::optional<asio::posix::stream_descriptor> watch_;
-    bool watchingInput_ = false;
-    bool watchingOutput_ = false;
+    Connection<Link> link_;
     std::optional<std::string> hangUp_;  // why the device stopped, once it has
     std::string input_;
     std::string output_;
-    // Where the loop reads into; the read is asio's, so that an armed read
-    // costs no system call of its own between arrivals.
-    std::array<char, 4096> readBuffer_{};
-    // Set while the control is alive; handlers that outlive it see it expired.
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 }  // namespace tessel::serial

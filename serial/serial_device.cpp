@@ -495,8 +495,14 @@ std::size_t SerialDevice::OutputPending() const {
     return static_cast<std::size_t>(count);
 }
 
-void SerialDevice::DiscardInput() {
-    if (::tcflush(Fd(), TCIFLUSH) != 0) RaiseIoError(errno, "discarding input");
+std::size_t SerialDevice::Read(std::span<char> bytes) {
+    for (;;) {
+        const ssize_t n = ::read(Fd(), bytes.data(), bytes.size());
+        if (n > 0) return static_cast<std::size_t>(n);
+        if (n == 0) RaiseIoError(EIO, "reading");
+        if (errno == EAGAIN) return 0;
+        if (errno != EINTR) RaiseIoError(errno, "reading");
+    }
 }
 
 std::size_t SerialDevice::Write(std::span<const uint8_t> bytes) {

@@ -90,11 +90,12 @@ public:
     std::size_t InputPending() const;
     // Bytes in the kernel's output queue not yet sent (always 0 on a pty).
     std::size_t OutputPending() const;
-    // Discards the kernel's input queue.
-    void DiscardInput();
+    // Reads what the kernel holds now, at most bytes.size(): the number of
+    // bytes read, 0 when nothing waits. A hang-up or failure raises 8020.
+    std::size_t Read(std::span<char> bytes);
 
-    // Reading is the serial control's, through the message loop on Fd().
-    // What it says of a failed read (or write): for a hang-up (EIO, or a read
+    // Reading as input arrives is the serial control's, through the message
+    // loop on Fd(). What it says of a failed read (or write): for a hang-up (EIO, or a read
     // of 0 bytes) that the device hung up, naming it; otherwise the system's
     // message.
     std::string HangUpDetail(int err, const char* doing) const;

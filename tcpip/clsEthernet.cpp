@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <iterator>
+#include <span>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include <tessel/error.h>
@@ -125,9 +127,14 @@ clsEthernet::~clsEthernet() = default;
 
 void clsEthernet::mfrmEthernet_DataArrival(int32_t) {
     if (!mblnReceiving) return;  // left with the socket for ReceiveB
-    Variant text;
-    mfrmEthernet->GetData(text, Variant(int16_t{tcpip::kDataText}));
-    mstrBuffer += text.ToString();
+    // One byte past the limit tells Receive that the reply is too long; the
+    // rest stays with the socket, whose flow control then holds the peer.
+    const auto most = static_cast<std::size_t>(mlngReplyLimit) + 1;
+    if (mstrBuffer.size() < most) mfrmEthernet->Winsock.AppendTo(mstrBuffer, most - mstrBuffer.size());
+}
+
+void clsEthernet::ReplyLimit(int32_t bytes) {
+    mlngReplyLimit = WithGeneralHandler("clsEthernet.ReplyLimit", [&] { return CheckedReplyLimit(bytes); });
 }
 
 void clsEthernet::mfrmEthernet_Error(int16_t Number, std::string& Description, int32_t Scode,
@@ -154,16 +161,21 @@ int32_t clsEthernet::WaitForState(int32_t wanted) {
     WaitYield wait(*mobjLoop, timer, CurrentHostControl());
     int32_t state = mfrmEthernet->State();
     for (;;) {
-        // Once the state is reached the loop ends, so its yield need not sleep.
+        // Once the state is reached the loop ends, so its yield need not
+        // sleep; the state is read again after it, which may have delivered
+        // the peer's close.
         GuardedSocketCall([&] { state = mfrmEthernet->State(); },
                           [&] { state == wanted ? static_cast<void>(mobjLoop->Look()) : wait(); });
+        state = mfrmEthernet->State();
         const bool running = WithGeneralHandler(kOnlineSource, [&] { return timer.State() == tmoRunning; });
-        if (!running || state == wanted) return state;
+        // A peer that closed (8) will never let the state reach "connected".
+        if (!running || state == wanted || state == tcpip::kStatePeerClosing) return state;
     }
 }
 
 void clsEthernet::IPortSetup_OnLine(bool blnData) {
     if (!blnData) {
+        mstrBuffer = std::string();
         GuardedSocketCall([&] { mfrmEthernet->Disconnect(); });
         if (WaitForState(tcpip::kStateClosed) == tcpip::kStateClosed) return;
         RaiseTimeOut(kOnLineTimeOutSource, "Go off-line timed out after ", Variant(kConnectionWait));
@@ -177,8 +189,13 @@ void clsEthernet::IPortSetup_OnLine(bool blnData) {
         mfrmEthernet->RemotePort(Variant(mlngRemotePort));
         mfrmEthernet->Connect();
     });
-    if (WaitForState(tcpip::kStateConnected) == tcpip::kStateConnected) return;
+    const int32_t reached = WaitForState(tcpip::kStateConnected);
+    if (reached == tcpip::kStateConnected) return;
     GuardedSocketCall([&] { mfrmEthernet->Disconnect(); });
+    if (reached == tcpip::kStatePeerClosing)
+        RaiseError(kSocketConnectionReset, kSocketSource,
+                   "The connection to " + mstrRemoteHost + ":" + std::to_string(mlngRemotePort) +
+                       " was closed by the instrument as soon as it was made");
     RaiseTimeOut(kOnLineTimeOutSource, "Go on-line timed out after ", Variant(kConnectionWait));
 }
 
@@ -227,6 +244,7 @@ std::string clsEthernet::IPort_Receive(const Variant& sCommand) {
 
     clsTimeout timer;
     HostControl& host = CurrentHostControl();
+    const auto limit = static_cast<std::size_t>(mlngReplyLimit);
     WithGeneralHandler(kReceiveSource, [&] {
         timer.Start(mintTimeOut);
         WaitYield yield(*mobjLoop, timer, host);
@@ -234,24 +252,28 @@ std::string clsEthernet::IPort_Receive(const Variant& sCommand) {
             yield();
             // Only the end counts: a CR LF inside the text, or a reply with
             // more text behind it in the same arrival, does not end the wait.
-            if (EndsWithLineEnd(mstrBuffer)) break;
+            if (EndsWithLineEnd(mstrBuffer) || mstrBuffer.size() > limit) break;
             const bool expired = timer.State() == tmoExpired;
             if (expired || RunStateStops(host.RunState())) break;
         }
     });
+    // What was collected is handed over or dropped here; its memory goes
+    // with it rather than staying with the object until the next Receive.
+    std::string collected = std::exchange(mstrBuffer, std::string());
+    if (collected.size() > limit) RaiseReplyTooLong(kReceiveSource, mlngReplyLimit);
 
     if (WithGeneralHandler(kReceiveSource, [&] { return host.StopRequested(); })) return {};
 
-    if (!mstrBuffer.empty()) {
-        if (EndsWithLineEnd(mstrBuffer)) {
+    if (!collected.empty()) {
+        if (EndsWithLineEnd(collected)) {
             mintStatus = kStatusComplete;
-            std::string reply = mstrBuffer.substr(0, mstrBuffer.size() - 2);
-            mlngCount = static_cast<int32_t>(reply.size());
+            collected.resize(collected.size() - 2);
+            mlngCount = static_cast<int32_t>(collected.size());
             WithGeneralHandler(kReceiveSource, [this] { mobjLoop->Yield(); });
-            return reply;
+            return collected;
         }
         mintStatus = kStatusReceiveTimedOut;
-        mlngCount = static_cast<int32_t>(mstrBuffer.size());
+        mlngCount = static_cast<int32_t>(collected.size());
         mintError = kErrorAborted;
         RaiseTimeOut(kReceiveSource, "Receive timed out after ", Variant(mintTimeOut));
     }
@@ -282,9 +304,7 @@ void clsEthernet::IPortB_SendB(bool blnLastBlock, const Variant& vntData, std::s
     if (WaitForSendComplete(kSendBSource)) {
         WithGeneralHandler(kSendBSource, [&] {
             mintStatus = kStatusComplete;
-            const ByteArray& block = vntData.AsBytes();
-            mlngCount = block.UpperBound() - block.LowerBound() + 1 + static_cast<int32_t>(strCommand.size()) +
-                        (blnLastBlock ? 1 : 0);
+            mlngCount = BlockCount(vntData.AsBytes(), strCommand.size() + (blnLastBlock ? 1 : 0));
             mobjLoop->Yield();
         });
         return;
@@ -321,16 +341,7 @@ Variant clsEthernet::IPortB_ReceiveB(int16_t intCount, const Variant& vntCommand
     WaitYield yield(*mobjLoop, timer, host);
     for (;;) {
         WithGeneralHandler(kReceiveBSource, [&] { yield(); });
-        UnderSocket([&] {
-            const int32_t waiting = control->BytesReceived();
-            if (waiting <= 0) return;
-            const std::size_t take = std::min(block.size() - received, static_cast<std::size_t>(waiting));
-            Variant piece;
-            control->GetData(piece, Variant(int16_t{tcpip::kDataBytes}), Variant(static_cast<int32_t>(take)));
-            const auto& bytes = piece.AsBytes().bytes;
-            std::copy(bytes.begin(), bytes.end(), block.begin() + static_cast<std::ptrdiff_t>(received));
-            received += bytes.size();
-        });
+        UnderSocket([&] { received += control->Take(std::span(block).subspan(received)); });
         if (received == block.size()) break;
         const bool stop = WithGeneralHandler(kReceiveBSource, [&] {
             expired = timer.State() == tmoExpired;

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
+#include <utility>
 
 #include <asio/connect.hpp>
 #include <asio/post.hpp>
@@ -15,11 +17,30 @@ using asio::ip::tcp;
 
 struct SocketControl::Link {
     explicit Link(asio::io_context& io) : resolver(io), socket(io) {}
+    ~Link() { resolver.cancel(); }  // the socket closes itself, cancelling its operations
+    Link(const Link&) = delete;
+    Link& operator=(const Link&) = delete;
+
     tcp::resolver resolver;
     tcp::socket socket;
     std::array<char, 65536> in{};
-    std::string out;  // the bytes of the write in flight
+    bool reading = false;
+    bool writing = false;
 };
+
+namespace {
+
+// Received bytes already taken are dropped from the front of the queue only
+// once this many have gathered and they are at least half of it, or when the
+// queue runs empty: moving what remains after every take would cost a copy
+// of the whole queue per take.
+constexpr std::size_t kCompactAfter = 64 * 1024;
+
+bool WouldBlock(const std::error_code& ec) {
+    return ec == asio::error::would_block || ec == asio::error::try_again;
+}
+
+}  // namespace
 
 SocketControl::SocketControl(std::shared_ptr<EventLoop> loop) : loop_(std::move(loop)) {}
 
@@ -49,14 +70,17 @@ void SocketControl::Connect() {
     if (state_ != kStateClosed && state_ != kStateError)
         RaiseSocketError(kSocketWrongState, "Cannot connect: " + Situation() + "; close it first");
     if (host_.empty()) RaiseSocketError(kSocketInvalidArgument, "Cannot connect: no remote host is set");
+    // The name would end at the NUL for the system, and the rest be ignored.
+    if (host_.find('\0') != std::string::npos)
+        RaiseSocketError(kSocketInvalidArgument, "Cannot connect: the remote host name contains a NUL character");
     if (port_ < 1)
         RaiseSocketError(kSocketInvalidArgument,
                          "Cannot connect: the remote port must be 1 to 65535, not " + std::to_string(port_));
 
     Drop();
-    received_.clear();
-    auto link = std::make_shared<Link>(loop_->Context());
-    link_ = link;
+    ClearReceived();
+    failure_ = {};
+    Link& link = link_.Open(loop_->Context());
     linkHost_ = host_;
     linkPort_ = port_;
     state_ = kStateResolvingHost;
@@ -65,67 +89,73 @@ void SocketControl::Connect() {
     const auto address = asio::ip::make_address(host_, notAnAddress);
     if (!notAnAddress) {
         const tcp::endpoint endpoint(address, static_cast<uint16_t>(port_));
-        asio::post(loop_->Context(), [this, alive = Token(), link, endpoint] {
-            if (alive.expired() || link != link_) return;
-            StartConnecting(link, {endpoint});
-        });
+        asio::post(loop_->Context(), link_.Bind([this, endpoint](Link&) { StartConnecting({endpoint}); }));
         return;
     }
-    link->resolver.async_resolve(
+    link.resolver.async_resolve(
         host_, std::to_string(port_), tcp::resolver::numeric_service,
-        [this, alive = Token(), link](const std::error_code& ec, const tcp::resolver::results_type& results) {
-            if (alive.expired() || link != link_) return;
+        link_.Bind([this](Link&, const std::error_code& ec, const tcp::resolver::results_type& results) {
             if (ec) {
                 Fail(ec);
                 return;
             }
             std::vector<tcp::endpoint> endpoints;
             for (const auto& entry : results) endpoints.push_back(entry.endpoint());
-            StartConnecting(link, std::move(endpoints));
-        });
+            StartConnecting(std::move(endpoints));
+        }));
 }
 
-void SocketControl::StartConnecting(const std::shared_ptr<Link>& link, std::vector<tcp::endpoint> endpoints) {
+void SocketControl::StartConnecting(std::vector<tcp::endpoint> endpoints) {
     state_ = kStateHostResolved;
+    // The unspecified address means "this machine" to some systems and
+    // nothing to others; an instrument is never there.
+    std::erase_if(endpoints, [](const tcp::endpoint& e) { return e.address().is_unspecified(); });
     // Connecting starts from the loop, so that "resolved" is a state a
     // caller between two yields can see, as with a looked-up name.
-    asio::post(loop_->Context(), [this, alive = Token(), link, endpoints = std::move(endpoints)] {
-        if (alive.expired() || link != link_) return;
+    asio::post(loop_->Context(), link_.Bind([this, endpoints = std::move(endpoints)](Link& link) {
         state_ = kStateConnecting;
-        asio::async_connect(link->socket, endpoints,
-                            [this, alive, link](const std::error_code& ec, const tcp::endpoint&) {
-                                if (alive.expired() || link != link_) return;
-                                OnConnected(link, ec);
-                            });
-    });
+        if (endpoints.empty()) {
+            Fail(std::error_code(EADDRNOTAVAIL, asio::error::get_system_category()));
+            return;
+        }
+        asio::async_connect(link.socket, endpoints,
+                            link_.Bind([this](Link& l, const std::error_code& ec, const tcp::endpoint&) {
+                                OnConnected(l, ec);
+                            }));
+    }));
 }
 
-void SocketControl::OnConnected(const std::shared_ptr<Link>& link, const std::error_code& ec) {
+void SocketControl::OnConnected(Link& link, const std::error_code& ec) {
     if (ec) {
         Fail(ec);
         return;
     }
     std::error_code ignored;
-    link->socket.set_option(tcp::no_delay(true), ignored);  // only slower without it
+    link.socket.set_option(tcp::no_delay(true), ignored);  // only slower without it
     // A send hands the system what it takes at once and never blocks.
-    link->socket.non_blocking(true, ignored);
+    link.socket.non_blocking(true, ignored);
     state_ = kStateConnected;
     StartRead();
     if (OnConnect) OnConnect();
 }
 
 void SocketControl::StartRead() {
-    if (!link_ || reading_ || state_ != kStateConnected || received_.size() >= kReceiveLimit) return;
-    reading_ = true;
+    if (!link_ || link_->reading || state_ != kStateConnected ||
+        static_cast<std::size_t>(BytesReceived()) >= kReceiveLimit)
+        return;
+    link_->reading = true;
+    // Asio's read, armed in advance: waiting for readiness and reading
+    // ourselves would cost an epoll_ctl per arrival instead of the read that
+    // finds nothing when the next read is started.
     link_->socket.async_read_some(asio::buffer(link_->in),
-                                  [this, alive = Token(), link = link_](const std::error_code& ec, std::size_t n) {
-                                      if (alive.expired() || link != link_) return;
-                                      OnRead(link, ec, n);
-                                  });
+                                  link_.Bind([this](Link& link, const std::error_code& ec, std::size_t n) {
+                                      link.reading = false;
+                                      if (!ec) Arrived(link.in.data(), n);
+                                      OnRead(ec, n);
+                                  }));
 }
 
-void SocketControl::OnRead(const std::shared_ptr<Link>& link, const std::error_code& ec, std::size_t n) {
-    reading_ = false;
+void SocketControl::OnRead(const std::error_code& ec, std::size_t n) {
     if (ec == asio::error::eof) {
         state_ = kStatePeerClosing;
         if (OnClose) OnClose();
@@ -135,11 +165,23 @@ void SocketControl::OnRead(const std::shared_ptr<Link>& link, const std::error_c
         Fail(ec);
         return;
     }
-    received_.append(link->in.data(), n);
     StartRead();
-    if (OnDataArrival) OnDataArrival(BytesReceived());
+    if (n > 0 && OnDataArrival) OnDataArrival(BytesReceived());
 }
+
+void SocketControl::Arrived(const char* bytes, std::size_t n) {
+    // Moving the rest costs no more than what was taken since the last move.
+    if (head_ >= kCompactAfter && head_ * 2 >= received_.size()) {
+        received_.erase(0, head_);
+        head_ = 0;
+    }
+    received_.append(bytes, n);
+}
+
 void SocketControl::SendData(const Variant& data) {
+    // After a failure the failure itself is what a sender needs to hear,
+    // even when its event went to nobody.
+    if (state_ == kStateError && failure_.first != 0) RaiseSocketError(failure_.first, failure_.second);
     if (state_ != kStateConnected) RaiseSocketError(kSocketWrongState, "Cannot send: " + Situation());
     if (data.Type() == VarType::String) {
         pending_ += data.ToString();
@@ -153,48 +195,49 @@ void SocketControl::SendData(const Variant& data) {
     StartWrite();
 }
 
+std::size_t SocketControl::Transmit(Link& link, std::error_code& ec) {
+    const std::size_t sent = link.socket.send(asio::buffer(pending_.data() + sentHead_, pending_.size() - sentHead_), 0, ec);
+    sentHead_ += sent;
+    if (sentHead_ == pending_.size()) {
+        pending_.clear();
+        sentHead_ = 0;
+    }
+    return sent;
+}
+
 void SocketControl::StartWrite() {
-    if (!link_ || writing_) return;
-    writing_ = true;
+    if (!link_ || link_->writing) return;
+    Link& link = *link_;
+    link.writing = true;
     // What the system takes at once is handed over now, so that a command
     // costs one system call; only a rest waits for the socket to become
     // writable. Either way SendComplete is an event of the loop.
     std::error_code ec;
-    const std::size_t sentNow = pending_.empty() ? 0 : link_->socket.send(asio::buffer(pending_), 0, ec);
-    if (ec && ec != asio::error::would_block && ec != asio::error::try_again) {
+    const std::size_t sentNow = pending_.empty() ? 0 : Transmit(link, ec);
+    if (ec && !WouldBlock(ec)) {
         pending_.clear();
-        loop_->Post([this, alive = Token(), link = link_, ec] {
-            if (alive.expired() || link != link_) return;
-            OnWritten(link, ec, 0);
-        });
+        sentHead_ = 0;
+        loop_->Post(link_.Bind([this, ec](Link& l) { OnWritten(l, ec, 0); }));
         return;
     }
-    pending_.erase(0, sentNow);
     if (pending_.empty()) {
-        loop_->Post([this, alive = Token(), link = link_, sentNow] {
-            if (alive.expired() || link != link_) return;
-            OnWritten(link, {}, sentNow);
-        });
+        loop_->Post(link_.Bind([this, sentNow](Link& l) { OnWritten(l, {}, sentNow); }));
         return;
     }
-    link_->out = std::move(pending_);
-    pending_.clear();
-    asio::async_write(link_->socket, asio::buffer(link_->out),
-                      [this, alive = Token(), link = link_, sentNow](const std::error_code& error, std::size_t n) {
-                          if (alive.expired() || link != link_) return;
-                          OnWritten(link, error, sentNow + n);
-                      });
+    link.socket.async_wait(tcp::socket::wait_write,
+                           link_.Bind([this, sentNow](Link& l, const std::error_code& error) {
+                               OnWritten(l, error, sentNow);
+                           }));
 }
 
-void SocketControl::OnWritten(const std::shared_ptr<Link>& link, const std::error_code& ec, std::size_t n) {
-    writing_ = false;
-    link->out.clear();
+void SocketControl::OnWritten(Link& link, const std::error_code& ec, std::size_t n) {
+    link.writing = false;
     if (ec) {
         Fail(ec);
         return;
     }
     if (!pending_.empty()) {
-        const auto remaining = static_cast<int32_t>(pending_.size());
+        const auto remaining = static_cast<int32_t>(pending_.size() - sentHead_);
         StartWrite();
         if (OnSendProgress) OnSendProgress(static_cast<int32_t>(n), remaining);
         return;
@@ -210,7 +253,7 @@ void SocketControl::GetData(Variant& data, const Variant& type, const Variant& m
             RaiseSocketError(kSocketInvalidArgument, "GetData's type must be 8 (text) or 8209 (byte array), not " +
                                                          std::to_string(code));
     }
-    std::size_t take = received_.size();
+    std::size_t take = static_cast<std::size_t>(BytesReceived());
     if (!maxLen.IsMissing()) {
         const int32_t most = maxLen.ToLong();
         if (most < 1)
@@ -218,46 +261,72 @@ void SocketControl::GetData(Variant& data, const Variant& type, const Variant& m
                              "GetData's maximum length must be at least 1, not " + std::to_string(most));
         take = std::min(take, static_cast<std::size_t>(most));
     }
-    const auto end = received_.begin() + static_cast<std::ptrdiff_t>(take);
-    if (code == kDataText) data = Variant(std::string(received_.begin(), end));
-    else data = Variant::Bytes(std::vector<uint8_t>(reinterpret_cast<const uint8_t*>(received_.data()),
-                                                    reinterpret_cast<const uint8_t*>(received_.data()) + take));
-    received_.erase(received_.begin(), end);
+    const char* first = received_.data() + head_;
+    if (code == kDataText) {
+        data = Variant(std::string(first, take));
+    } else {
+        const auto* bytes = reinterpret_cast<const uint8_t*>(first);
+        data = Variant::Bytes(std::vector<uint8_t>(bytes, bytes + take));
+    }
+    Consumed(take);
+}
+
+std::size_t SocketControl::Take(std::span<uint8_t> into) {
+    const std::size_t take = std::min(into.size(), static_cast<std::size_t>(BytesReceived()));
+    std::copy_n(received_.data() + head_, take, reinterpret_cast<char*>(into.data()));
+    Consumed(take);
+    return take;
+}
+
+std::size_t SocketControl::AppendTo(std::string& text, std::size_t most) {
+    const std::size_t take = std::min(most, static_cast<std::size_t>(BytesReceived()));
+    text.append(received_, head_, take);
+    Consumed(take);
+    return take;
+}
+
+void SocketControl::Consumed(std::size_t n) {
+    head_ += n;
+    if (head_ == received_.size()) {
+        received_.clear();
+        head_ = 0;
+    }
     StartRead();  // reading stops at the limit; room was made
+}
+
+void SocketControl::ClearReceived() noexcept {
+    received_ = std::string();
+    head_ = 0;
 }
 
 void SocketControl::Close() {
     Drop();
-    received_.clear();
+    ClearReceived();
     state_ = kStateClosed;
 }
 
 void SocketControl::Fail(const std::error_code& ec) {
     const int16_t number = SocketErrorNumber(ec);
-    std::error_code ignored;
-    link_->socket.close(ignored);
-    pending_.clear();
+    // The failure ends the connection: what else was under way on it ends
+    // aborted and unseen, so one failure makes one error.
+    Drop();
     state_ = kStateError;
-    RaiseError(number, SocketErrorText(number, linkHost_, linkPort_, ec));
+    failure_ = {number, SocketErrorText(number, linkHost_, linkPort_, ec)};
+    RaiseError(number, failure_.second);
 }
 
 void SocketControl::RaiseError(int16_t number, std::string description) {
     bool cancelDisplay = false;
-    const Alive alive = Token();
+    // The handler may destroy the control: nothing of it is used afterwards.
+    const auto display = Display;
     if (OnError) OnError(number, description, ScodeOf(number), kSocketSource, std::string(), 0, cancelDisplay);
-    if (alive.expired()) return;
-    if (!cancelDisplay && Display) Display(number, description);
+    if (!cancelDisplay && display) display(number, description);
 }
 
 void SocketControl::Drop() noexcept {
-    if (link_) {
-        std::error_code ignored;
-        link_->resolver.cancel();
-        link_->socket.close(ignored);
-        link_.reset();  // handlers still in the loop see a link that is no longer theirs
-    }
-    reading_ = writing_ = false;
-    pending_.clear();
+    link_.Close();
+    pending_ = std::string();
+    sentHead_ = 0;
 }
 
 }  // namespace tessel::tcpip

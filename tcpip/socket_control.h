@@ -10,14 +10,19 @@
 // would otherwise wait for the delayed acknowledgement of its first piece.
 //
 // Received bytes are taken from the socket as they arrive and kept until
-// GetData takes them; beyond kReceiveLimit waiting bytes the control stops
+// GetData (or Take, AppendTo) takes them; beyond kReceiveLimit waiting bytes the control stops
 // reading, so that TCP's flow control holds the rest and nothing is lost.
 // Bytes handed to SendData are queued and written as the socket takes them;
 // SendComplete follows once everything queued has been handed to the system.
 // A peer that closes its side moves the state to 8 and raises Close; what it
 // sent before stays readable. A connection that fails moves it to 9 and raises
-// Error; what was received stays readable there too. Close drops everything
-// and the state is 0 when it returns.
+// Error; what was received stays readable there too, SendData then raises
+// that failure again, and every other
+// operation of that connection ends unseen: one failure, one Error event.
+// Close drops everything and the state is 0 when it returns; nothing of the
+// closed connection is raised afterwards. Connecting to the unspecified
+// address (0.0.0.0, ::) fails with 10049; a host name with a NUL character in
+// it is refused (kSocketInvalidArgument).
 //
 // Refusals: a member called in a state that does not allow it, or with an
 // argument it cannot use, raises ComError at once with source "Winsock"
@@ -35,14 +40,17 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include <asio/ip/tcp.hpp>
 
 #include <tessel/variant.h>
 
+#include "ports/connection.h"
 #include "ports/event_loop.h"
 
 namespace tessel::tcpip {
@@ -92,7 +100,7 @@ public:
     void RemotePort(int32_t port);
 
     // Received bytes waiting for GetData.
-    int32_t BytesReceived() const { return static_cast<int32_t>(received_.size()); }
+    int32_t BytesReceived() const { return static_cast<int32_t>(received_.size() - head_); }
 
     // Starts connecting to RemoteHost:RemotePort. Allowed when closed (0) or
     // after a failure (9); needs a host and a port from 1 to 65535.
@@ -112,6 +120,12 @@ public:
     // waiting the result is empty. Allowed in every state.
     void GetData(Variant& data, const Variant& type = Variant::Missing(),
                  const Variant& maxLen = Variant::Missing());
+
+    // Takes waiting bytes straight into `into`, at most its size; the number
+    // taken. For readers inside the library that need no Variant.
+    std::size_t Take(std::span<uint8_t> into);
+    // Appends at most `most` waiting bytes to text; the number taken.
+    std::size_t AppendTo(std::string& text, std::size_t most);
 
     // ---- events ----
     // The peer closed the connection.
@@ -137,17 +151,21 @@ public:
 
 private:
     struct Link;
-    using Alive = std::weak_ptr<bool>;
 
-    Alive Token() const { return alive_; }
     // Where the connection stands, in words for a refusal's description.
     std::string Situation() const;
-    void StartConnecting(const std::shared_ptr<Link>& link, std::vector<asio::ip::tcp::endpoint> endpoints);
-    void OnConnected(const std::shared_ptr<Link>& link, const std::error_code& ec);
+    void StartConnecting(std::vector<asio::ip::tcp::endpoint> endpoints);
+    void OnConnected(Link& link, const std::error_code& ec);
     void StartRead();
-    void OnRead(const std::shared_ptr<Link>& link, const std::error_code& ec, std::size_t n);
+    void OnRead(const std::error_code& ec, std::size_t n);
+    // Every byte that comes from the peer passes here.
+    void Arrived(const char* bytes, std::size_t n);
+    void Consumed(std::size_t n);
+    void ClearReceived() noexcept;
     void StartWrite();
-    void OnWritten(const std::shared_ptr<Link>& link, const std::error_code& ec, std::size_t n);
+    // Every byte sent passes here: hands the system what it takes now.
+    std::size_t Transmit(Link& link, std::error_code& ec);
+    void OnWritten(Link& link, const std::error_code& ec, std::size_t n);
     void Fail(const std::error_code& ec);
     void RaiseError(int16_t number, std::string description);
     void Drop() noexcept;
@@ -160,13 +178,13 @@ private:
     std::string linkHost_;
     int32_t linkPort_ = 0;
 
-    std::shared_ptr<Link> link_;  // the connection; its handlers hold it too
-    bool reading_ = false;
-    bool writing_ = false;
+    // The connection; its handlers hold it only weakly (ports/connection.h).
+    Connection<Link> link_;
     std::string received_;
-    std::string pending_;  // queued, not yet handed to a write
-    // Set while the control is alive; handlers that outlive it see it expired.
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    std::size_t head_ = 0;     // received_ before it has been taken
+    std::string pending_;      // queued, not yet handed to the system
+    std::size_t sentHead_ = 0;  // pending_ before it has been handed over
+    std::pair<int16_t, std::string> failure_;  // number and description of the failure (state 9)
 };
 
 }  // namespace tessel::tcpip

@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include <tessel/sim.h>
+#include <tessel/th03_sim.h>
 
 #include "cli.h"
 
@@ -192,6 +193,45 @@ void TcpDemo() {
     });
 }
 
+void TH03Demo() {
+    std::cout << "\nTH-03: clsTH03 and the simulated loggers (COM1, COM2) of " << TH03LibraryPath() << "\n\n";
+    th03sim_reset();
+    auto channel = [](const char* port, const char* number) {
+        auto th03 = std::make_shared<clsTH03>();
+        th03->Settings()->Item("Comm Port")->Value(-1, -1, port);
+        th03->Settings()->Item("Channel")->Value(-1, -1, number);
+        return th03;
+    };
+    auto first = channel("COM1", "1");
+    auto second = channel("COM1", "2");
+    Show("OnLine = True (COM1, channels 1 and 2)")([&] {
+        first->OnLine(true);
+        second->OnLine(true);
+        return std::to_string(th03sim_calls("th03_open_unit")) + " open of the logger, " +
+               std::to_string(TH03ThreadUnits().Units.at(0).Users) + " users";
+    });
+    Show("value (channel 1)")([&] { return FormatValue(Variant(first->value())); });
+    th03sim_set_next_reading(1, 2, -512);
+    Show("value (channel 2, logger reads -512)")([&] { return FormatValue(Variant(second->value())); });
+    Show("Cycle, Version")([&] { return std::to_string(first->Cycle()) + ", " + std::to_string(first->Version()); });
+    Show("FilterFactor = 101")([&] {
+        first->FilterFactor(101);
+        return std::string("accepted");
+    });
+    th03sim_fail_next_read(1);
+    Show("value, the logger fails the read")([&] { return FormatValue(Variant(first->value())); });
+    Show("OnLine = False (both)")([&] {
+        first->OnLine(false);
+        second->OnLine(false);
+        return std::to_string(th03sim_calls("th03_close_unit")) + " close of the logger";
+    });
+    auto absent = channel("COM3", "1");
+    Show("OnLine = True, no logger on COM3")([&] {
+        absent->OnLine(true);
+        return std::string("on-line");
+    });
+}
+
 }  // namespace
 
 // A short exchange with the person at the console, through clsGUI.
@@ -230,6 +270,7 @@ int Demo(const DemoOptions& options) {
     std::cout << "Tessel demo: the drivers against simulated IEEE 488.2 instruments\n";
     SerialDemo();
     TcpDemo();
+    TH03Demo();
     OperatorNote();
     std::cout << "\nlive objects left: " << LiveObjectCount() << "\n";
     return 0;

@@ -30,6 +30,13 @@
 // ReceiveB reads exactly the bytes asked for; the direct members move
 // characters exactly as given or found.
 //
+// Discarding: Receive and ReceiveB with a command first discard everything
+// received before the command is sent (the driver's queue and the device's
+// input); OnLine(true) discards what waited in the device, and OnLine(false)
+// ends every read of the connection, so nothing from before it is delivered
+// after it. Bytes an instrument is still sending after the command has gone
+// cannot be told from the reply.
+//
 // Waiting: Send and SendB wait for the output to drain, at most min(TimeOut,
 // 4 s); Receive and ReceiveB wait up to TimeOut (1 s at creation). A time-out
 // raises kObjectErrorBase + 2015 ("Send timed out", or "Receive timed out
@@ -85,7 +92,9 @@ public:
     std::string ReceiveDirect() { return IPortDirect_Receive(); }
     Variant ReceiveDirectV() { return IPortDirect_ReceiveV(); }
 
-    TESSEL_API void IPort_TimeOut(float sngData) override { msngTimeOut = sngData; }
+    // Seconds; a value that is not a number or is infinite raises 6 "Overflow"
+    // (source "clsComm.IPort_TimeOut") and keeps the old one.
+    void IPort_TimeOut(float sngData) override;
     TESSEL_API float IPort_TimeOut() override { return msngTimeOut; }
     TESSEL_API uint16_t IPort_Status() override { return mintStatus; }
     void IPort_Send(std::string_view strCommand) override;
@@ -104,6 +113,14 @@ public:
     bool IPortSetup_OnLine() override;
     TESSEL_API std::string IPortSetup_Name() override { return mstrName; }
     TESSEL_API void IPortSetup_Name(std::string_view strNewValue) override { mstrName = strNewValue; }
+    // The most bytes one Receive collects (kDefaultReplyLimit, 16 MiB, at
+    // creation). A reply that grows past it ends that Receive with
+    // kObjectErrorBase + kErrReplyTooLong, "Reply longer than <limit> bytes",
+    // source "clsComm.IPort_Receive", and what it had collected is dropped.
+    // A limit below 1 raises 5 "Invalid procedure call or argument" (source
+    // "clsComm.ReplyLimit"). Neither member blocks.
+    TESSEL_API int32_t ReplyLimit() const { return mlngReplyLimit; }
+    void ReplyLimit(int32_t bytes);
 
 private:
     // Reached through IPort and IPortSetup only.
@@ -119,6 +136,7 @@ private:
     std::shared_ptr<EventLoop> mobjLoop;
     std::shared_ptr<Parameter> mobjSettings;
     float msngTimeOut = 1.0f;
+    int32_t mlngReplyLimit = kDefaultReplyLimit;
     uint16_t mintStatus = 0;
     int32_t mlngCount = 0;
     int16_t mintError = 0;

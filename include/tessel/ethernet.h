@@ -25,7 +25,9 @@
 // (e.g. 10061 when nothing listens on the port); a host that neither answers
 // nor refuses fails after 5 s with kObjectErrorBase + 2015 "Go on-line timed
 // out after 5 seconds", source "clsEthernet.IPortSetup_OnLine", and the
-// socket is closed. OnLine(true) while connected, or after the instrument
+// socket is closed. An instrument that closes the connection as soon as it
+// accepts it fails OnLine(true) at once with 10054 (source "Winsock"), and
+// the socket is closed. OnLine(true) while connected, or after the instrument
 // closed the connection, is refused by the socket (kSocketWrongState): go
 // off-line first. OnLine(false) closes the connection; reading OnLine is
 // true exactly while the socket is connected (StateString() == "Connected").
@@ -63,7 +65,9 @@
 // return empty quietly. The on-line wait does not watch the run state.
 //
 // Received text is collected for Receive from the moment a Receive starts
-// until the next one starts, which throws away what was left. ReceiveB reads
+// until the next one starts, which throws away what was left; at most
+// ReplyLimit() + 1 bytes are held for it, and its memory is given back when
+// a Receive ends and at OnLine(false). ReceiveB reads
 // straight from the socket, and bytes it leaves there are taken by the next
 // read of any kind. ReceiveB with a command first throws away the bytes
 // waiting with the socket.
@@ -157,6 +161,15 @@ public:
     bool IPortSetup_OnLine() override;
     TESSEL_API std::string IPortSetup_Name() override { return mstrName; }
     TESSEL_API void IPortSetup_Name(std::string_view strNewValue) override { mstrName = strNewValue; }
+    // The most bytes one Receive collects (kDefaultReplyLimit, 16 MiB, at
+    // creation). A reply that grows past it ends that Receive with
+    // kObjectErrorBase + kErrReplyTooLong, "Reply longer than <limit> bytes",
+    // source "clsEthernet.IPort_Receive"; what it had collected is dropped,
+    // and the rest stays unread with the socket. A limit below 1 raises 5
+    // "Invalid procedure call or argument" (source "clsEthernet.ReplyLimit").
+    // Neither member blocks.
+    TESSEL_API int32_t ReplyLimit() const { return mlngReplyLimit; }
+    void ReplyLimit(int32_t bytes);
 
 private:
     // Reached through the interfaces only.
@@ -196,6 +209,7 @@ private:
     std::string mstrRemoteHost;
     int32_t mlngRemotePort = 0;
     int16_t mintTimeOut = 1;
+    int32_t mlngReplyLimit = kDefaultReplyLimit;
     std::string mstrBuffer;
     uint16_t mintStatus = 0;
     int32_t mlngCount = 0;

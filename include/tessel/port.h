@@ -38,6 +38,9 @@
 
 namespace tessel {
 
+// The reply limit of the message-port drivers at creation (ReplyLimit): 16 MiB.
+inline constexpr int32_t kDefaultReplyLimit = 16 * 1024 * 1024;
+
 class Parameter;
 
 // Status words and error codes of the message-port drivers, in the GPIB

@@ -12,8 +12,12 @@
 //   <tessel/comm.h>          clsComm: RS-232 serial
 //   <tessel/ethernet.h>      clsEthernet: TCP/IP
 //   <tessel/gui.h>           clsGUI: a person at the console answers
+//   <tessel/th03.h>          clsTH03: TH-03 temperature logger
 //   <tessel/serial_ports.h>  listing serial ports, port numbers to devices
 //   <tessel/factory.h>       CreateObject by program identifier
+//   <tessel/late_bound.h>    CallByName: members by name; classes, enumerations
+//   <tessel/identifiers.h>   fixed identifiers of classes and interfaces
+//   (<tessel/tessel_c.h>     the same from C; not included here)
 #pragma once
 
 #include <tessel/comm.h>
@@ -24,9 +28,12 @@
 #include <tessel/format.h>
 #include <tessel/gui.h>
 #include <tessel/host.h>
+#include <tessel/identifiers.h>
+#include <tessel/late_bound.h>
 #include <tessel/object.h>
 #include <tessel/parameter.h>
 #include <tessel/port.h>
 #include <tessel/serial_ports.h>
+#include <tessel/th03.h>
 #include <tessel/timeout.h>
 #include <tessel/variant.h>

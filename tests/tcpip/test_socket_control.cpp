@@ -209,6 +209,43 @@ TEST_F(SocketControlTest, ReadingStopsAtTheLimitAndResumesWhenDataIsTaken) {
     EXPECT_LE(mostWaiting, kReceiveLimit + 65536) << "reading went on beyond the limit";
 }
 
+TEST_F(SocketControlTest, TakesOfAnySizeBetweenArrivalsKeepEveryByteInOrder) {
+    ConnectToPeer();
+    std::string sent(3 * kReceiveLimit + 12345, '\0');
+    for (std::size_t i = 0; i < sent.size(); ++i) sent[i] = static_cast<char>(i * 13 % 253);
+    std::jthread writer([&, fd = peer.get()] { WriteAll(fd, sent); });
+    // Sizes that straddle the arrivals (64 KiB), the compaction threshold and
+    // the limit; appended text and taken bytes share one queue.
+    const std::size_t sizes[] = {1, 4093, 65537, 32767, 3, 200000};
+    std::string taken;
+    std::size_t turn = 0;
+    ASSERT_TRUE(Pump([&] {
+        std::vector<uint8_t> part(sizes[turn++ % std::size(sizes)]);
+        const std::size_t n = control().Take(part);
+        taken.append(part.begin(), part.begin() + static_cast<std::ptrdiff_t>(n));
+        if (turn % 5 == 0) control().AppendTo(taken, 777);
+        return taken.size() >= sent.size();
+    }));
+    EXPECT_TRUE(taken == sent) << "bytes changed or out of order";
+}
+
+TEST_F(SocketControlTest, NothingOfAClosedConnectionRaisesAnEventAfterTheClose) {
+    ConnectToPeer();
+    WriteAll(peer.get(), "old reply\r\n");
+    Reset(peer);  // a reset and data both wait for the loop
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    form->Disconnect();
+    UniqueFd second;
+    Connect("127.0.0.1", listener.Port());
+    ASSERT_TRUE(PumpToState(kStateConnected));
+    second = listener.Accept();
+    WriteAll(second.get(), "new\r\n");
+    ASSERT_TRUE(Pump([&] { return control().BytesReceived() >= 5; }));
+    EXPECT_EQ(Take(), "new\r\n");
+    EXPECT_EQ(error.Number, 0) << error.Description;
+    EXPECT_EQ(form->State(), kStateConnected);
+}
+
 TEST_F(SocketControlTest, AHandlerMayDestroyTheControlWithOperationsPending) {
     ConnectToPeer();
     control().OnDataArrival = [this](int32_t) { form.reset(); };

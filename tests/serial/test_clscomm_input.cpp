@@ -1,0 +1,230 @@
+// clsComm's input in the sequences that leave bytes behind: a reply cut short
+// by going off-line, text read after a block, output the host never asked
+// for, a reply without end; against a scripted instrument on a
+// pseudo-terminal (the same sequences on the simulated instrument are in
+// test_clscomm_checked.cpp).
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <functional>
+#include <limits>
+#include <map>
+#include <string>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include <tessel/comm.h>
+#include <tessel/error.h>
+#include <tessel/events.h>
+#include <tessel/host.h>
+#include <tessel/serial_ports.h>
+
+#include "support/errors.h"
+#include "support/pty.h"
+
+using namespace tessel;
+using namespace std::chrono_literals;
+
+namespace {
+
+using test::CaughtError;
+
+constexpr int16_t kPort = 11;
+
+// Runs the thread's loop for `span`, as a host program between calls does.
+void RunEventsFor(std::chrono::milliseconds span) {
+    const auto end = std::chrono::steady_clock::now() + span;
+    while (std::chrono::steady_clock::now() < end) WaitForEvents(end - std::chrono::steady_clock::now());
+}
+
+// An instrument that answers whole lines by a table; a line it does not know
+// gets no answer. Runs until the fixture ends.
+class ScriptedInstrument {
+public:
+    using Answer = std::function<void(test::PseudoTerminal&)>;
+
+    explicit ScriptedInstrument(test::PseudoTerminal& pty) : pty_(pty) {}
+    ~ScriptedInstrument() { Stop(); }
+
+    void Start(std::map<std::string, Answer> answers) {
+        answers_ = std::move(answers);
+        thread_ = std::thread([this] { Serve(); });
+    }
+    void Stop() {
+        stop_ = true;
+        if (thread_.joinable()) thread_.join();
+    }
+    bool Stopping() const { return stop_; }
+
+private:
+    void Serve() {
+        std::string line;
+        while (!stop_) {
+            if (!test::WaitReadable(pty_.Master(), 20ms)) continue;
+            char c = 0;
+            const ssize_t n = ::read(pty_.Master(), &c, 1);
+            if (n <= 0) continue;  // EAGAIN, or the driver has the port closed
+            if (c == '\r') continue;
+            if (c != '\n') {
+                line += c;
+                continue;
+            }
+            if (const auto found = answers_.find(line); found != answers_.end()) found->second(pty_);
+            line.clear();
+        }
+    }
+
+    test::PseudoTerminal& pty_;
+    std::map<std::string, Answer> answers_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+ScriptedInstrument::Answer Reply(std::string text) {
+    return [text = std::move(text)](test::PseudoTerminal& pty) { pty.Send(text); };
+}
+
+class ClsCommInput : public ::testing::Test {
+protected:
+    void SetUp() override {
+        DefaultHostControl().Reset();
+        AssignSerialPort(kPort, pty.SlavePath());
+        setup().Settings()->Item("Comm Port")->Value(-1, -1, Variant(kPort));
+        setup().Settings()->Item("Handshaking")->Value(-1, -1, "None");
+        setup().OnLine(true);
+        port().TimeOut(1.0f);
+    }
+    void TearDown() override {
+        instrument.Stop();
+        DefaultHostControl().Reset();
+        AssignSerialPort(kPort, "");
+    }
+
+    IPortSetup& setup() { return *comm; }
+    IPort& port() { return *comm; }
+    IPortB& block() { return *comm; }
+    std::string Bytes(const Variant& v) {
+        const auto& b = v.AsBytes().bytes;
+        return std::string(b.begin(), b.end());
+    }
+
+    test::PseudoTerminal pty;
+    ScriptedInstrument instrument{pty};
+    std::shared_ptr<clsComm> comm = std::make_shared<clsComm>();
+};
+
+}  // namespace
+
+TEST_F(ClsCommInput, NothingOfAReplyCutShortByGoingOffLineReachesTheNextQuery) {
+    instrument.Start({{"BIG?", Reply(std::string(20000, 'b') + "\r\n")}, {"Q?", Reply("R\r\n")}});
+    // The host either leaves the loop alone while it waits (the rest stays in
+    // the terminal) or runs it (the rest reaches the driver's queue).
+    for (const bool runLoop : {false, true, false, true}) {
+        SCOPED_TRACE(runLoop ? "loop run while waiting" : "loop idle while waiting");
+        EXPECT_EQ(Bytes(block().ReceiveB(10, Variant("BIG?"))), std::string(10, 'b'));
+        if (runLoop) RunEventsFor(200ms);
+        else std::this_thread::sleep_for(200ms);
+        setup().OnLine(false);
+        setup().OnLine(true);
+        EXPECT_EQ(port().Receive(Variant("Q?")), "R");
+        EXPECT_EQ(port().Count(), 1);
+    }
+}
+
+TEST_F(ClsCommInput, TextAfterABlockReadIsTakenWholeAtOnce) {
+    const std::string idn = "SIMULATED,INSTRUMENT,0,1.0";  // 26 characters
+    const std::string longer(46, 'L');
+    instrument.Start({{"TEST:ARB? #12ab", Reply("#12ab\r\n")}, {"*IDN?", Reply(idn + "\r\n")},
+                      {"LONG?", Reply(longer + "\r\n")}});
+    // Each pass of a Receive used to take only the block's last take and then
+    // sleep; a time-out far below passes x 100 ms shows any such sleep.
+    port().TimeOut(0.3f);
+    struct Case {
+        int16_t lastTake;
+        const char* query;
+        std::string reply;
+    };
+    for (const Case& c : {Case{2, "*IDN?", idn}, Case{1, "LONG?", longer}}) {
+        SCOPED_TRACE(c.query);
+        const int16_t first = static_cast<int16_t>(7 - c.lastTake);
+        EXPECT_EQ(Bytes(block().ReceiveB(first, Variant("TEST:ARB? #12ab"))), std::string("#12ab\r\n", first));
+        EXPECT_EQ(Bytes(block().ReceiveB(c.lastTake)), std::string("#12ab\r\n").substr(first));
+        EXPECT_EQ(port().Receive(Variant(c.query)), c.reply);
+        EXPECT_EQ(comm->ReceiveDirect(), "") << "nothing of the reply was left behind";
+    }
+}
+
+TEST_F(ClsCommInput, OutputTheHostDidNotAskForIsDiscardedBeforeTheCommand) {
+    // More than one read of the loop takes (4096 bytes): the rest is read
+    // while the host's loop runs once and must not outlive the discard.
+    instrument.Start({{"CHATTER", Reply(std::string(6000, 'u'))}, {"Q?", Reply("R\r\n")},
+                      {"BLK?", Reply("1234")}});
+    for (int round = 0; round < 10; ++round) {
+        SCOPED_TRACE(round);
+        comm->SendDirect("CHATTER\r\n");
+        std::this_thread::sleep_for(20ms);  // the chatter is on its way
+        WaitForEvents(50ms);                // and the host's loop runs once
+        if (round % 2 == 0) EXPECT_EQ(port().Receive(Variant("Q?")), "R");
+        else EXPECT_EQ(Bytes(block().ReceiveB(4, Variant("BLK?"))), "1234");
+    }
+}
+
+TEST_F(ClsCommInput, AReplyPastTheLimitEndsTheReceiveWithItsOwnError) {
+    EXPECT_EQ(comm->ReplyLimit(), kDefaultReplyLimit);
+    EXPECT_EQ(kDefaultReplyLimit, 16 * 1024 * 1024);
+    for (const int32_t bad : {0, -1}) {
+        const ComError e = CaughtError([&] { comm->ReplyLimit(bad); });
+        EXPECT_EQ(e.Number, kErrInvalidProcedureCall);
+        EXPECT_EQ(e.Source, "clsComm.ReplyLimit");
+    }
+    EXPECT_EQ(comm->ReplyLimit(), kDefaultReplyLimit);
+
+    comm->ReplyLimit(5000);
+    instrument.Start({{"FLOOD?",
+                       [this](test::PseudoTerminal& master) {
+                           // Without end, until the test is over.
+                           const std::string chunk(1000, 'f');
+                           for (int i = 0; i < 2000 && !instrument.Stopping(); ++i) {
+                               try {
+                                   master.Send(chunk);
+                               } catch (const std::runtime_error&) {
+                                   return;  // nobody reads any more
+                               }
+                           }
+                       }},
+                      {"Q?", Reply("R\r\n")}});
+    port().TimeOut(5.0f);
+    const ComError e = CaughtError([&] { port().Receive(Variant("FLOOD?")); });
+    EXPECT_EQ(e.Number, kObjectErrorBase + kErrReplyTooLong);
+    EXPECT_EQ(e.Source, "clsComm.IPort_Receive");
+    EXPECT_EQ(e.Description, "Reply longer than 5000 bytes");
+}
+
+TEST_F(ClsCommInput, ValuesNoTimerOrArrayCanHoldAreRefused) {
+    for (const float bad : {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
+                            -std::numeric_limits<float>::infinity()}) {
+        const ComError e = CaughtError([&] { port().TimeOut(bad); });
+        EXPECT_EQ(e.Number, kErrOverflow) << bad;
+        EXPECT_EQ(e.Source, "clsComm.IPort_TimeOut");
+        EXPECT_EQ(port().TimeOut(), 1.0f) << "the old value stays";
+    }
+
+    // An array whose upper bound lies past the largest 32-bit index.
+    ByteArray beyond{{1, 2, 3}, std::numeric_limits<int32_t>::max() - 1};
+    const ComError e = CaughtError([&] { block().SendB(false, Variant(beyond), ""); });
+    EXPECT_EQ(e.Number, kErrSubscriptOutOfRange);
+    EXPECT_EQ(e.Source, "clsComm.IPortB_SendB");
+}
+
+TEST_F(ClsCommInput, AStopWhileTheCheckedSendPollsIsAlwaysTheClearRegisterError) {
+    instrument.Start({});  // hears everything, answers nothing
+    DefaultHostControl().SetRunState(8);
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        SCOPED_TRACE(attempt);
+        const ComError e = CaughtError([&] { port().SendE("OUTP ON"); });
+        EXPECT_EQ(e.Number, kObjectErrorBase + kErrEventRegisterClear) << e.Description;
+        EXPECT_EQ(e.Source, "clsComm.IPort_SendE");
+        EXPECT_EQ(e.Description, "Event register was unexpectedly clear");
+    }
+}
