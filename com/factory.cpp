@@ -5,7 +5,6 @@
 #include <tessel/comm.h>
 #include <tessel/error.h>
 #include <tessel/ethernet.h>
-#include <tessel/gui.h>
 #include <tessel/host.h>
 #include <tessel/timeout.h>
 
@@ -23,7 +22,6 @@ const std::vector<ClassEntry>& Classes() {
     static const std::vector<ClassEntry> kClasses = {
         {"Tessel.clsComm", [] { return std::make_shared<clsComm>(); }},
         {"Tessel.clsEthernet", [] { return std::make_shared<clsEthernet>(); }},
-        {"Tessel.clsGUI", [] { return std::make_shared<clsGUI>(); }},
         {"Tessel.clsTimeout", [] { return std::make_shared<clsTimeout>(); }},
     };
     return kClasses;

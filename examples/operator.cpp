@@ -11,7 +11,7 @@
 int main(int argc, char** argv) {
     if (argc > 1 && std::string(argv[1]) == "--terminal") tessel::SetOperatorConsole(tessel::OperatorConsole::Terminal);
     try {
-        auto gui = std::make_shared<tessel::clsGUI>();    // or CreateObject("Tessel.clsGUI")
+        auto gui = std::make_shared<tessel::clsGUI>();
         gui->Name("Bench 3");                             // the windows' title
         gui->Send("Connect the probe to TP4");            // OK, or Cancel raises
         std::string volts = gui->Receive("Voltage at TP4?");

@@ -238,9 +238,9 @@ void TH03Demo() {
 int OperatorDemo(bool terminal) {
     if (terminal) SetOperatorConsole(OperatorConsole::Terminal);
     std::cout << "Operator console: clsGUI shows what a test sends and asks for what it reads\n";
-    auto object = CreateObject("Tessel.clsGUI");
-    auto setup = QueryInterface<IPortSetup>(object);
-    auto port = QueryInterface<IPort>(object);
+    auto gui = std::make_shared<clsGUI>();
+    IPortSetup* setup = gui.get();
+    IPort* port = gui.get();
     setup->Name("Tessel demo");
     setup->Settings()->Item("X Position")->Value(-1, -1, Variant(int16_t{50}));
     setup->Settings()->Item("Y Position")->Value(-1, -1, Variant(int16_t{50}));

@@ -3,7 +3,7 @@
 // sends is shown in a message form, what it reads is typed into an input box
 // (examples/operator.cpp):
 //
-//   auto gui = std::make_shared<tessel::clsGUI>();    // or CreateObject("Tessel.clsGUI")
+//   auto gui = std::make_shared<tessel::clsGUI>();
 //   gui->Name("Bench 3");                             // the windows' title
 //   gui->Send("Connect the probe to TP4");            // OK, or Cancel raises
 //   std::string volts = gui->Receive("Voltage at TP4?");

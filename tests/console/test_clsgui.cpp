@@ -9,8 +9,8 @@
 namespace tessel::test {
 namespace {
 
-TEST(ClsGUI, IsCreatedByItsProgramIdentifierWithTheTwoInterfacesOnly) {
-    auto object = CreateObject("Tessel.clsGUI");
+TEST(ClsGUI, ImplementsTheTwoInterfacesOnly) {
+    std::shared_ptr<Object> object = std::make_shared<clsGUI>();
     EXPECT_NE(QueryInterface<IPort>(object), nullptr);
     EXPECT_NE(QueryInterface<IPortSetup>(object), nullptr);
     EXPECT_EQ(QueryInterface<IPortB>(object), nullptr);
