@@ -43,7 +43,7 @@ build: setup $(BUILD)/CMakeCache.txt
 build-asan: setup $(ASAN_BUILD)/CMakeCache.txt
 	@cmake --build $(ASAN_BUILD) -j$(JOBS)
 
-# Only what the demo needs: libtessel, libtessel-sim and the tessel command.
+# Only what the demo needs: libtessel, the simulators and the tessel command.
 demo: setup $(BUILD)/CMakeCache.txt
 	@echo "building the tessel command ($(JOBS) jobs)"
 	@cmake --build $(BUILD) -j$(JOBS) --target tessel-cli

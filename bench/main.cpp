@@ -21,12 +21,12 @@ using tessel::bench::Options;
 
 constexpr const char* kUsage =
     "usage: tessel-bench [options]\n"
-    "  --suite serial|tcp|all   which comparison to run (default all)\n"
+    "  --suite serial|tcp|gpib|trace|all  which comparison to run (default all)\n"
     "  --iterations N           measured *IDN? queries per side (default 5000)\n"
     "  --warmup N               unmeasured queries per side first (default 500)\n"
     "  --block N                queries per side before the sides switch (default 50)\n"
     "  --transfers N            measured 32 KiB transfers per side (default 1000)\n"
-    "  --no-wait                skip the 2-second time-out waits\n"
+    "  --no-wait                skip the time-out waits and the service-request rounds\n"
     "  --side ours|raw|both     run one side alone, for a profiler (default both)\n"
     "  --help                   this text\n";
 
@@ -34,6 +34,8 @@ struct Arguments {
     Options options;
     bool serial = true;
     bool tcp = true;
+    bool gpib = true;
+    bool trace = true;
 };
 
 bool Count(std::string_view text, std::size_t& value, std::size_t least) {
@@ -74,7 +76,9 @@ bool Parse(int argc, char** argv, Arguments& a, bool& help) {
             if (!next()) return bad();
             a.serial = value == "serial" || value == "all";
             a.tcp = value == "tcp" || value == "all";
-            if (!a.serial && !a.tcp) return bad();
+            a.gpib = value == "gpib" || value == "all";
+            a.trace = value == "trace" || value == "all";
+            if (!a.serial && !a.tcp && !a.gpib && !a.trace) return bad();
         } else if (arg == "--side") {
             if (!next()) return bad();
             a.options.runOurs = value == "ours" || value == "both";
@@ -120,6 +124,15 @@ int main(int argc, char** argv) {
         }
         if (a.tcp) {
             tables.push_back(tessel::bench::TcpSuite(a.options));
+            tessel::bench::PrintTable(tables.back());
+            std::fflush(stdout);
+        }
+        if (a.gpib) {
+            tables.push_back(tessel::bench::GpibSuite(a.options));
+            tessel::bench::PrintTable(tables.back());
+        }
+        if (a.trace) {
+            tables.push_back(tessel::bench::TraceSuite(a.options));
             tessel::bench::PrintTable(tables.back());
         }
     } catch (const tessel::ComError& e) {

@@ -27,6 +27,8 @@ struct Options {
 
 Table SerialSuite(const Options& options);
 Table TcpSuite(const Options& options);
+Table GpibSuite(const Options& options);
+Table TraceSuite(const Options& options);
 
 // What the suites share.
 

@@ -5,6 +5,7 @@
 #include <tessel/comm.h>
 #include <tessel/error.h>
 #include <tessel/ethernet.h>
+#include <tessel/gpib.h>
 #include <tessel/host.h>
 #include <tessel/timeout.h>
 
@@ -22,6 +23,7 @@ const std::vector<ClassEntry>& Classes() {
     static const std::vector<ClassEntry> kClasses = {
         {"Tessel.clsComm", [] { return std::make_shared<clsComm>(); }},
         {"Tessel.clsEthernet", [] { return std::make_shared<clsEthernet>(); }},
+        {"Tessel.clsGPIB", [] { return std::make_shared<clsGPIB>(); }},
         {"Tessel.clsTimeout", [] { return std::make_shared<clsTimeout>(); }},
     };
     return kClasses;

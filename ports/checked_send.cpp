@@ -26,7 +26,6 @@ constexpr EventTest kEventTests[] = {
     {32, kErrCommandError, "Device reports a command error"},
 };
 constexpr int16_t kOperationComplete = 1;
-constexpr int16_t kEventSummaryBit = 32;
 constexpr float kStatusPollLimit = 4.0f;
 
 }  // namespace
@@ -83,13 +82,18 @@ void CheckedSend(IPort& port, std::string_view source, std::string_view strComma
     const std::string event = port.Receive(Variant("*ESR?"));
     if (stopRequested()) return;
     const int16_t eventStatus = general([&] { return Variant(event).ToInteger(); });
+    RaiseEventStatus(eventStatus, source);
+    general([] { DoEvents(); });
+}
+
+void RaiseEventStatus(int16_t eventStatus, std::string_view source) {
+    const std::string src(source);
     for (const auto& test : kEventTests) {
         if (eventStatus & test.bit) RaiseError(kObjectErrorBase + test.code, src, test.description);
-        general([] { DoEvents(); });
+        WithGeneralHandler(source, [] { DoEvents(); });
     }
     if (!(eventStatus & kOperationComplete))
         RaiseError(kObjectErrorBase + kErrOperationNotComplete, src, "Device unexpectedly reports operation not complete");
-    general([] { DoEvents(); });
 }
 
 }  // namespace tessel

@@ -27,6 +27,16 @@
 
 namespace tessel {
 
+// Status byte bits the checked sends test.
+inline constexpr int16_t kMessageAvailableBit = 16;
+inline constexpr int16_t kEventSummaryBit = 32;
+
 void CheckedSend(IPort& port, std::string_view source, std::string_view strCommand, Variant* vntReturn);
+
+// Raises the first error the event status register reports (query, device
+// dependent, execution, command error, then operation not complete), with
+// `source`, yielding between the tests; returns when there is none. Shared
+// with the GPIB driver, whose checked send learns of completion on the bus.
+void RaiseEventStatus(int16_t eventStatus, std::string_view source);
 
 }  // namespace tessel

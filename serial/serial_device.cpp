@@ -25,6 +25,7 @@
 #include "serial/comm_errors.h"
 #include "serial/termios2.h"
 #include "ports/text.h"
+#include "ports/trace_hook.h"
 
 namespace tessel::serial {
 namespace {
@@ -498,7 +499,10 @@ std::size_t SerialDevice::OutputPending() const {
 std::size_t SerialDevice::Read(std::span<char> bytes) {
     for (;;) {
         const ssize_t n = ::read(Fd(), bytes.data(), bytes.size());
-        if (n > 0) return static_cast<std::size_t>(n);
+        if (n > 0) {
+            TraceTransfer(TraceDirection::Received, [&] { return path_; }, bytes.data(), static_cast<std::size_t>(n));
+            return static_cast<std::size_t>(n);
+        }
         if (n == 0) RaiseIoError(EIO, "reading");
         if (errno == EAGAIN) return 0;
         if (errno != EINTR) RaiseIoError(errno, "reading");
@@ -508,6 +512,7 @@ std::size_t SerialDevice::Read(std::span<char> bytes) {
 std::size_t SerialDevice::Write(std::span<const uint8_t> bytes) {
     if (bytes.empty()) return 0;
     const ssize_t n = ::write(Fd(), bytes.data(), bytes.size());
+    if (n > 0) TraceTransfer(TraceDirection::Sent, [&] { return path_; }, bytes.data(), static_cast<std::size_t>(n));
     if (n >= 0) return static_cast<std::size_t>(n);
     if (errno == EAGAIN || errno == EINTR) return 0;
     RaiseIoError(errno, "writing");

@@ -9,6 +9,7 @@
 #include <asio/post.hpp>
 #include <asio/write.hpp>
 
+#include "ports/trace_hook.h"
 #include "tcpip/socket_errors.h"
 
 namespace tessel::tcpip {
@@ -170,6 +171,7 @@ void SocketControl::OnRead(const std::error_code& ec, std::size_t n) {
 }
 
 void SocketControl::Arrived(const char* bytes, std::size_t n) {
+    TraceTransfer(TraceDirection::Received, [&] { return linkHost_ + ":" + std::to_string(linkPort_); }, bytes, n);
     // Moving the rest costs no more than what was taken since the last move.
     if (head_ >= kCompactAfter && head_ * 2 >= received_.size()) {
         received_.erase(0, head_);
@@ -183,6 +185,7 @@ void SocketControl::SendData(const Variant& data) {
     // even when its event went to nobody.
     if (state_ == kStateError && failure_.first != 0) RaiseSocketError(failure_.first, failure_.second);
     if (state_ != kStateConnected) RaiseSocketError(kSocketWrongState, "Cannot send: " + Situation());
+    const std::size_t queued = pending_.size();
     if (data.Type() == VarType::String) {
         pending_ += data.ToString();
     } else if (data.Type() == VarType::Bytes) {
@@ -192,6 +195,8 @@ void SocketControl::SendData(const Variant& data) {
         RaiseSocketError(kSocketInvalidArgument,
                          "SendData takes text or a byte array, not " + std::string(TypeName(data.Type())));
     }
+    TraceTransfer(TraceDirection::Sent, [&] { return linkHost_ + ":" + std::to_string(linkPort_); },
+                  pending_.data() + queued, pending_.size() - queued);
     StartWrite();
 }
 

@@ -54,10 +54,11 @@ namespace {
 void OnInterrupt(int) { DefaultHostControl().RequestStop(); }
 }  // namespace
 
-void InstallInterruptHandler() {
+void InstallInterruptHandler(Interrupts interrupts) {
     struct sigaction action {};
     action.sa_handler = OnInterrupt;
-    action.sa_flags = SA_RESETHAND;  // a second Ctrl+C ends the program
+    // Once: a second Ctrl+C ends the program.
+    action.sa_flags = interrupts == Interrupts::Once ? SA_RESETHAND : SA_RESTART;
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
 }

@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -34,6 +35,34 @@ struct SimOptions {
     bool lineFeedOnly = false;  // replies end with LF instead of CR LF
 };
 
+// --trace and --trace-file, which every subcommand takes.
+struct TraceOptions {
+    bool on = false;
+    std::string file;  // empty: standard error
+};
+
+// A port given as one string and the options that go with it.
+struct PortOptions {
+    std::string port;                   // "serial:1", "tcp:HOST:PORT", ... (port_string.h)
+    std::vector<std::string> settings;  // "Name=Value", after those in the string
+    std::optional<float> timeoutSeconds;
+};
+
+struct TransferOptions {
+    PortOptions port;
+    std::vector<std::string> commands;  // one transfer each, in order
+};
+
+enum class Transfer {
+    Query,  // send, read the reply, print it
+    Send,   // send only
+    SendE,  // checked send; a query's reply printed
+};
+
+struct ShellOptions {
+    std::optional<PortOptions> port;  // opened before the first prompt
+};
+
 struct DemoOptions {
     bool operatorConsole = false;  // run the operator console's exchange instead
     bool terminal = false;         // ... on the terminal even with a display
@@ -44,6 +73,12 @@ int Ports();
 int Settings();
 int Online(const OnlineOptions& options);
 int Sim(const SimOptions& options);
+int Transfers(Transfer kind, const TransferOptions& options);
+int Shell(const ShellOptions& options);
+
+// Sends all transfers of every port to standard error or a file from now on.
+// Raises Failure when the file cannot be written.
+void StartTrace(const TraceOptions& options);
 
 // "never" (sim::kNever) or seconds from 0 to 1000000; nothing for anything else.
 std::optional<std::chrono::nanoseconds> ParseOperationTime(const std::string& text);
@@ -73,6 +108,29 @@ void PrintSettings(const Parameter& root);
 int Guarded(const std::function<int()>& run);
 
 // Ctrl+C asks every wait to end quietly through the default host control.
-void InstallInterruptHandler();
+// Once: a second Ctrl+C ends the program. Repeatedly: every Ctrl+C only asks
+// (the shell, which resets the request before each command).
+enum class Interrupts { Once, Repeatedly };
+void InstallInterruptHandler(Interrupts interrupts = Interrupts::Once);
+
+// A driver opened from a port string, on-line.
+struct OpenedPort {
+    std::string name;  // the port string as given
+    std::shared_ptr<Object> object;
+    std::shared_ptr<IPort> io;
+    std::shared_ptr<IPortSetup> setup;
+};
+
+// Creates the driver, applies the string's settings and then `options`'
+// own, sets the time-out and brings it on-line. Raises the driver's errors.
+OpenedPort OpenPort(const PortOptions& options);
+
+// Checked send: the reply of a query, empty text for a command.
+std::string CheckedSend(IPort& io, const std::string& command);
+
+// The late-bound call of a member by name on an object, its result as text:
+// what `tessel call` and the shell's `call` run. Raises ComError.
+std::string CallMember(const std::shared_ptr<Object>& object, const std::string& member,
+                       const std::vector<std::string>& arguments);
 
 }  // namespace tessel::cli

@@ -5,6 +5,7 @@
 #include <numeric>
 #include <sstream>
 
+#include <tessel/gpib_sim.h>
 #include <tessel/sim.h>
 #include <tessel/th03_sim.h>
 
@@ -232,6 +233,46 @@ void TH03Demo() {
     });
 }
 
+void GpibDemo() {
+    std::cout << "\nGPIB: clsGPIB and a simulated instrument at GPIB0, address 12\n";
+    TesselGpibSimReset();
+    TesselGpibSimPlace(0, 12, 0, 300);
+    std::cout << "  library: " << GpibLibraryInUse() << "\n\n";
+
+    auto object = CreateObject("Tessel.clsGPIB");
+    auto setup = QueryInterface<IPortSetup>(object);
+    auto port = QueryInterface<IPort>(object);
+    setup->Settings()->Item("Primary Address")->Value(-1, -1, Variant(int16_t{12}));
+
+    Show("OnLine = True")([&] {
+        setup->OnLine(true);
+        return std::string("on-line") + Fields(*port);
+    });
+    Show("Receive(\"*IDN?\")")([&] {
+        const std::string reply = port->Receive("*IDN?");
+        return Quoted(reply) + Fields(*port);
+    });
+    ShowChecked(*port, "INIT", "   (300 ms, then SRQ)");
+    ShowCheckedQuery(*port, "MEAS:VOLT?");
+    ShowChecked(*port, "SIM:ERR -300", "   (device error)");
+    Show("TimeOut = 0.31")([&] {
+        port->TimeOut(0.31f);
+        return "reads back " + FormatValue(Variant(port->TimeOut())) + " (the next time-out code)";
+    });
+    port->TimeOut(0.3f);
+    Show("TimeOut = 0.3: Receive() with no reply")([&] { return Quoted(port->Receive()); });
+    std::cout << "  " << std::string(47, ' ') << Fields(*port) << "\n";
+    Show("OnLine = False")([&] {
+        setup->OnLine(false);
+        return std::string("off-line");
+    });
+    setup->Settings()->Item("Primary Address")->Value(-1, -1, Variant(int16_t{13}));
+    Show("OnLine = True, nobody at address 13")([&] {
+        setup->OnLine(true);
+        return std::string("on-line");
+    });
+}
+
 }  // namespace
 
 // A short exchange with the person at the console, through clsGUI.
@@ -271,6 +312,7 @@ int Demo(const DemoOptions& options) {
     SerialDemo();
     TcpDemo();
     TH03Demo();
+    GpibDemo();
     OperatorNote();
     std::cout << "\nlive objects left: " << LiveObjectCount() << "\n";
     return 0;

@@ -10,6 +10,7 @@
 #include <CLI/CLI.hpp>
 
 #include "cli.h"
+#include "port_string.h"
 
 namespace {
 
@@ -63,6 +64,62 @@ Run PortsCommand(CLI::App&) { return Ports; }
 
 Run SettingsCommand(CLI::App&) { return Settings; }
 
+// "Name=Value" for --set.
+CLI::Validator SettingAssignment() {
+    return CLI::Validator(
+        [](const std::string& s) { return s.find('=') == std::string::npos ? "takes NAME=VALUE, not " + s : ""; },
+        "NAME=VALUE");
+}
+
+// The port and what goes with it, for the commands that talk to one.
+void AddPortOptions(CLI::App& command, PortOptions& options, bool required) {
+    command
+        .add_option("PORT", options.port, "the port, e.g. serial:1, serial:/dev/ttyUSB0?baud=19200, tcp:HOST:PORT")
+        ->required(required)
+        ->check(CLI::Validator(
+            [](const std::string& text) {
+                try {
+                    ParsePortString(text);
+                    return std::string();
+                } catch (const BadPortString& e) {
+                    return std::string(e.what());
+                }
+            },
+            PortStringForms(), "PORT"));
+    command.add_option("--set", options.settings, "a setting by its name, e.g. --set \"Stop Bits=2\"; repeatable")
+        ->type_name("\"NAME=VALUE\"")
+        ->check(SettingAssignment());
+    command.add_option("--timeout", options.timeoutSeconds, "the port's time-out (default the driver's, 1)")
+        ->type_name("SECONDS")
+        ->check(CLI::Validator(
+            [](const std::string& text) {
+                // What is not a number at all is left to the conversion's own message.
+                char* end = nullptr;
+                const double seconds = std::strtod(text.c_str(), &end);
+                if (end == text.c_str() || *end != '\0' || (seconds >= 0.0 && seconds <= 1e6)) return std::string();
+                return "Value " + text + " is not a number of seconds from 0 to 1000000";
+            },
+            "0 to 1000000"));
+}
+
+template <Transfer kind>
+Run TransferCommand(CLI::App& command) {
+    auto options = std::make_shared<TransferOptions>();
+    AddPortOptions(command, options->port, true);
+    command.add_option("COMMAND", options->commands, "what to send; several are sent in turn")->required();
+    return [options] { return Transfers(kind, *options); };
+}
+
+Run ShellCommand(CLI::App& command) {
+    auto port = std::make_shared<PortOptions>();
+    AddPortOptions(command, *port, false);
+    return [port] {
+        ShellOptions options;
+        if (!port->port.empty()) options.port = *port;
+        return Shell(options);
+    };
+}
+
 Run OnlineCommand(CLI::App& command) {
     struct Given {
         OnlineOptions options;
@@ -74,9 +131,7 @@ Run OnlineCommand(CLI::App& command) {
     command.add_option("--device", g->options.device, "make the port number mean this device, e.g. /dev/ttyUSB0");
     command.add_option("--set", g->options.settings, "a setting, e.g. --set \"Baud Rate=19200\"; repeatable")
         ->type_name("\"NAME=VALUE\"")
-        ->check(CLI::Validator(
-            [](const std::string& s) { return s.find('=') == std::string::npos ? "takes NAME=VALUE, not " + s : ""; },
-            "NAME=VALUE"));
+        ->check(SettingAssignment());
     return [g, port] {
         if (port->count() > 0) g->options.port = g->port;
         return Online(g->options);
@@ -95,6 +150,11 @@ constexpr Command kCommands[] = {
     {"ports", "List the serial ports of this machine", PortsCommand},
     {"settings", "List the settings of a serial port and their defaults", SettingsCommand},
     {"online", "Bring a serial port on-line, report its settings, go off-line", OnlineCommand},
+    {"query", "Send each COMMAND to PORT and print its reply", TransferCommand<Transfer::Query>},
+    {"send", "Send each COMMAND to PORT", TransferCommand<Transfer::Send>},
+    {"sende", "Send each COMMAND to PORT checking the instrument's errors; print replies to queries",
+     TransferCommand<Transfer::SendE>},
+    {"shell", "Talk to ports interactively; `help` inside lists what it does", ShellCommand},
 };
 
 // "tessel sim" for the subcommand that was being parsed, "tessel" before one.
@@ -111,9 +171,12 @@ int main(int argc, char** argv) {
     app.set_version_flag("--version", TESSEL_VERSION);
     app.require_subcommand(1);
     std::map<const CLI::App*, Run> runs;
+    TraceOptions trace;
     for (const Command& command : kCommands) {
         CLI::App* sub = app.add_subcommand(command.name, command.description);
         runs[sub] = command.add(*sub);
+        sub->add_flag("--trace", trace.on, "print every transfer to standard error");
+        sub->add_option("--trace-file", trace.file, "write every transfer to FILE instead")->type_name("FILE");
     }
     if (argc < 2) {
         std::cerr << app.help();
@@ -135,5 +198,9 @@ int main(int argc, char** argv) {
         return kExitUsage;
     }
     InstallInterruptHandler();
-    return Guarded(runs.at(app.get_subcommands().front()));
+    const Run& run = runs.at(app.get_subcommands().front());
+    return Guarded([&] {
+        StartTrace(trace);
+        return run();
+    });
 }

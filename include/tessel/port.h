@@ -11,6 +11,7 @@
 //
 //   clsComm      IPort IPortB IPortDirect IPortSetup
 //   clsEthernet  IPort IPortB             IPortSetup
+//   clsGPIB      IPort IPortB             IPortSetup
 //
 // Every member completes before it returns; members that wait sleep in the
 // thread's message loop (<tessel/events.h>) and end early when the host's run

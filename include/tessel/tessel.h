@@ -26,6 +26,7 @@
 #include <tessel/events.h>
 #include <tessel/factory.h>
 #include <tessel/format.h>
+#include <tessel/gpib.h>
 #include <tessel/gui.h>
 #include <tessel/host.h>
 #include <tessel/identifiers.h>
@@ -36,4 +37,5 @@
 #include <tessel/serial_ports.h>
 #include <tessel/th03.h>
 #include <tessel/timeout.h>
+#include <tessel/trace.h>
 #include <tessel/variant.h>

@@ -21,115 +21,18 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "command.h"
 #include "ports/unique_fd.h"
 
 namespace tessel {
 namespace {
 
 using namespace std::chrono_literals;
+using test::Command;
+using test::Result;
+using test::RunTessel;
 using testing::HasSubstr;
 using testing::Not;
-
-// Longest a test waits for the command; reaching it means it hangs.
-constexpr auto kGuard = 10s;
-
-struct Result {
-    int status = -1;  // exit status, or -1 when it did not exit by itself
-    std::string out;
-    std::string err;
-};
-
-// The command started with its standard output and error on pipes.
-class Command {
-public:
-    explicit Command(std::vector<std::string> args) {
-        int out[2];
-        int err[2];
-        if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) throw std::runtime_error("pipe2");
-        out_.reset(out[0]);
-        err_.reset(err[0]);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-        args.insert(args.begin(), TESSEL_COMMAND);
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        const int failed = ::posix_spawn(&pid_, TESSEL_COMMAND, &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(out[1]);
-        ::close(err[1]);
-        if (failed != 0) throw std::runtime_error("posix_spawn " TESSEL_COMMAND);
-    }
-    ~Command() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-    }
-
-    // Standard output up to and including the line that contains `text`
-    // (everything so far when it does not come within kGuard).
-    std::string OutputUntil(const std::string& text) {
-        const auto deadline = std::chrono::steady_clock::now() + kGuard;
-        while (result_.out.find(text) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
-            if (!ReadSome(deadline)) break;
-        }
-        return result_.out;
-    }
-
-    void Interrupt() { ::kill(pid_, SIGINT); }
-
-    // Reads both streams to their end and waits for the exit; a command still
-    // running after kGuard is killed and reported with status -1.
-    Result Finish() {
-        const auto deadline = std::chrono::steady_clock::now() + kGuard;
-        while (ReadSome(deadline)) {
-        }
-        int raw = 0;
-        while (::waitpid(pid_, &raw, WNOHANG) == 0) {
-            if (std::chrono::steady_clock::now() >= deadline) {
-                ::kill(pid_, SIGKILL);
-                ::waitpid(pid_, &raw, 0);
-                raw = -1;
-                break;
-            }
-            ::poll(nullptr, 0, 10);
-        }
-        pid_ = -1;
-        result_.status = raw != -1 && WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-        return result_;
-    }
-
-private:
-    // False once both streams have ended or the deadline passed.
-    bool ReadSome(std::chrono::steady_clock::time_point deadline) {
-        std::array<pollfd, 2> fds{{{out_.get(), POLLIN, 0}, {err_.get(), POLLIN, 0}}};
-        if (!out_ && !err_) return false;
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left <= 0ms || ::poll(fds.data(), fds.size(), static_cast<int>(left.count())) <= 0) return false;
-        Drain(fds[0], out_, result_.out);
-        Drain(fds[1], err_, result_.err);
-        return true;
-    }
-    static void Drain(const pollfd& p, UniqueFd& fd, std::string& into) {
-        if (!fd || p.revents == 0) return;
-        char buf[4096];
-        const ssize_t n = ::read(fd.get(), buf, sizeof buf);
-        if (n > 0)
-            into.append(buf, static_cast<std::size_t>(n));
-        else
-            fd.reset();
-    }
-
-    pid_t pid_ = -1;
-    UniqueFd out_;
-    UniqueFd err_;
-    Result result_;
-};
-
-Result RunTessel(std::vector<std::string> args) { return Command(std::move(args)).Finish(); }
 
 // A listening socket on 127.0.0.1 that keeps its port busy.
 struct BusyPort {
@@ -183,17 +86,47 @@ INSTANTIATE_TEST_SUITE_P(
                     UsageCase{{"demo", "--terminal"}, "--terminal requires --operator"},
                     UsageCase{{"online", "--port", "0"}, "--port: Value 0 not in range 1 to 32767"},
                     UsageCase{{"online", "--port", "COM1"}, "--port"},
-                    UsageCase{{"online", "--set", "Baud Rate"}, "--set: takes NAME=VALUE, not Baud Rate"}));
+                    UsageCase{{"online", "--set", "Baud Rate"}, "--set: takes NAME=VALUE, not Baud Rate"},
+                    UsageCase{{"query"}, "PORT is required"},
+                    UsageCase{{"query", "tcp:localhost:5025"}, "COMMAND is required"},
+                    UsageCase{{"query", "bogus:1", "x"},
+                              "PORT: bogus:1: a port is serial:NUMBER or serial:DEVICE, tcp:HOST:PORT"},
+                    UsageCase{{"send", "serial", "x"}, "PORT: serial: a port is"},
+                    UsageCase{{"send", "serial:0", "x"}, "\"0\" is not serial:NUMBER or serial:DEVICE"},
+                    UsageCase{{"send", "serial:COM1", "x"}, "\"COM1\" is not serial:NUMBER"},
+                    UsageCase{{"query", "tcp:localhost", "x"}, "\"localhost\" is not tcp:HOST:PORT"},
+                    UsageCase{{"query", "tcp:localhost:0", "x"}, "\"localhost:0\" is not tcp:HOST:PORT"},
+                    UsageCase{{"query", "tcp:localhost:65536", "x"}, "is not tcp:HOST:PORT"},
+                    UsageCase{{"query", "tcp::5025", "x"}, "\":5025\" is not tcp:HOST:PORT"},
+                    UsageCase{{"sende", "serial:1?baud", "x"}, "\"baud\" is not NAME=VALUE"},
+                    UsageCase{{"sende", "serial:1?=9600", "x"}, "\"=9600\" is not NAME=VALUE"},
+                    UsageCase{{"query", "serial:1?Stop%2=1", "x"}, "\"%\" must be followed by two hexadecimal digits"},
+                    UsageCase{{"query", "serial:1?Stop%zz=1", "x"}, "two hexadecimal digits"},
+                    UsageCase{{"query", "--timeout", "-1", "serial:1", "x"},
+                              "--timeout: Value -1 is not a number of seconds from 0 to 1000000"},
+                    UsageCase{{"query", "--timeout", "soon", "serial:1", "x"}, "--timeout"},
+                    UsageCase{{"query", "--set", "Baud Rate", "serial:1", "x"}, "--set: takes NAME=VALUE"},
+                    UsageCase{{"shell", "tcp:"}, "PORT: tcp:"},
+                    UsageCase{{"shell", "serial:1", "extra"}, "extra"},
+                    UsageCase{{"ports", "--trace-file"}, "--trace-file"},
+                    UsageCase{{"demo", "--trace", "extra"}, "extra"}));
 
 TEST(Tessel, HelpListsTheSubcommandsAndEachSubcommandItsOptions) {
     const Result all = RunTessel({"--help"});
     EXPECT_EQ(all.status, 0);
-    for (const char* name : {"demo", "sim", "ports", "settings", "online"}) EXPECT_THAT(all.out, HasSubstr(name));
+    for (const char* name : {"demo", "sim", "ports", "settings", "online", "query", "send", "sende", "shell"})
+        EXPECT_THAT(all.out, HasSubstr(name));
     const Result sim = RunTessel({"sim", "-h"});
     EXPECT_EQ(sim.status, 0);
     EXPECT_THAT(sim.out, HasSubstr("--optime"));
     EXPECT_THAT(sim.out, Not(HasSubstr("--device")));
     EXPECT_THAT(RunTessel({"online", "--help"}).out, HasSubstr("--device"));
+    for (const char* name : {"query", "send", "sende", "shell"}) {
+        const Result r = RunTessel({name, "--help"});
+        EXPECT_EQ(r.status, 0);
+        EXPECT_THAT(r.out, HasSubstr("tcp:HOST:PORT")) << name;
+        EXPECT_THAT(r.out, HasSubstr("--trace-file")) << name;
+    }
 }
 
 TEST(Tessel, DemoPointsToTheOperatorConsoleWithoutWaitingForAPerson) {
