@@ -31,6 +31,7 @@ using namespace std::chrono_literals;
 using test::Command;
 using test::Result;
 using test::RunTessel;
+using test::kGuard;
 using testing::HasSubstr;
 using testing::Not;
 
