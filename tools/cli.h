@@ -71,7 +71,12 @@ struct ShellOptions {
     std::optional<PortOptions> port;  // opened before the first prompt
 };
 
-int Demo();
+struct DemoOptions {
+    bool operatorConsole = false;  // run the operator console's exchange instead
+    bool terminal = false;         // ... on the terminal even with a display
+};
+
+int Demo(const DemoOptions& options);
 int Ports();
 int Settings();
 int Online(const OnlineOptions& options);

@@ -275,12 +275,45 @@ void GpibDemo() {
 
 }  // namespace
 
-int Demo() {
+// A short exchange with the person at the console, through clsGUI.
+int OperatorDemo(bool terminal) {
+    if (terminal) SetOperatorConsole(OperatorConsole::Terminal);
+    std::cout << "Operator console: clsGUI shows what a test sends and asks for what it reads\n";
+    auto gui = std::make_shared<clsGUI>();
+    IPortSetup* setup = gui.get();
+    IPort* port = gui.get();
+    setup->Name("Tessel demo");
+    setup->Settings()->Item("X Position")->Value(-1, -1, Variant(int16_t{50}));
+    setup->Settings()->Item("Y Position")->Value(-1, -1, Variant(int16_t{50}));
+    setup->OnLine(true);
+    const std::string command = "Connect the probe to TP4, then press OK";
+    Show("Send(" + Quoted(command) + ")")([&] {
+        port->Send(command);
+        return std::string("OK") + Fields(*port);
+    });
+    Show("Receive(\"Voltage at TP4?\")")([&] {
+        const std::string answer = port->Receive("Voltage at TP4?");
+        return Quoted(answer) + Fields(*port);
+    });
+    setup->OnLine(false);
+    return 0;
+}
+
+void OperatorNote() {
+    std::cout << "\nOperator console: clsGUI puts a person where an instrument would be;\n"
+                 "  it waits for answers, so this demo leaves it out. Try it:\n"
+                 "    tessel demo --operator              (a window on the display, else the terminal)\n"
+                 "    tessel demo --operator --terminal   (the terminal)\n";
+}
+
+int Demo(const DemoOptions& options) {
+    if (options.operatorConsole) return OperatorDemo(options.terminal);
     std::cout << "Tessel demo: the drivers against simulated IEEE 488.2 instruments\n";
     SerialDemo();
     TcpDemo();
     TH03Demo();
     GpibDemo();
+    OperatorNote();
     std::cout << "\nlive objects left: " << LiveObjectCount() << "\n";
     return 0;
 }

@@ -19,7 +19,14 @@ using namespace tessel::cli;
 // What runs a parsed subcommand; its exit status.
 using Run = std::function<int()>;
 
-Run DemoCommand(CLI::App&) { return Demo; }
+Run DemoCommand(CLI::App& command) {
+    auto g = std::make_shared<DemoOptions>();
+    CLI::Option* op = command.add_flag("--operator", g->operatorConsole,
+                                       "play the operator: answer clsGUI on the display, else the terminal");
+    command.add_flag("--terminal", g->terminal, "with --operator: use the terminal even when there is a display")
+        ->needs(op);
+    return [g] { return Demo(*g); };
+}
 
 Run SimCommand(CLI::App& command) {
     struct Given {

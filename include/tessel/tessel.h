@@ -11,6 +11,7 @@
 //   <tessel/timeout.h>       clsTimeout: the interval timer
 //   <tessel/comm.h>          clsComm: RS-232 serial
 //   <tessel/ethernet.h>      clsEthernet: TCP/IP
+//   <tessel/gui.h>           clsGUI: a person at the console answers
 //   <tessel/th03.h>          clsTH03: TH-03 temperature logger
 //   <tessel/serial_ports.h>  listing serial ports, port numbers to devices
 //   <tessel/factory.h>       CreateObject by program identifier
@@ -26,6 +27,7 @@
 #include <tessel/factory.h>
 #include <tessel/format.h>
 #include <tessel/gpib.h>
+#include <tessel/gui.h>
 #include <tessel/host.h>
 #include <tessel/identifiers.h>
 #include <tessel/late_bound.h>

@@ -31,6 +31,7 @@ using namespace std::chrono_literals;
 using test::Command;
 using test::Result;
 using test::RunTessel;
+using test::kGuard;
 using testing::HasSubstr;
 using testing::Not;
 
@@ -83,6 +84,7 @@ INSTANTIATE_TEST_SUITE_P(
                     UsageCase{{"sim", "--terminator", "cr"}, "--terminator"},
                     UsageCase{{"sim", "--shared"}, "--shared requires --tcp"},
                     UsageCase{{"sim", "--bogus"}, "--bogus"}, UsageCase{{"demo", "extra"}, "extra"},
+                    UsageCase{{"demo", "--terminal"}, "--terminal requires --operator"},
                     UsageCase{{"online", "--port", "0"}, "--port: Value 0 not in range 1 to 32767"},
                     UsageCase{{"online", "--port", "COM1"}, "--port"},
                     UsageCase{{"online", "--set", "Baud Rate"}, "--set: takes NAME=VALUE, not Baud Rate"},
@@ -156,6 +158,48 @@ TEST(Tessel, CallReachesMembersByNameWithTheLateBoundRulesAndErrors) {
         EXPECT_EQ(r.out, c.out) << c.args[2];
         EXPECT_THAT(r.err, HasSubstr(c.err)) << c.args[2];
     }
+}
+
+TEST(Tessel, DemoPointsToTheOperatorConsoleWithoutWaitingForAPerson) {
+    const Result r = RunTessel({"demo"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_THAT(r.out, HasSubstr("tessel demo --operator"));
+    EXPECT_THAT(r.out, Not(HasSubstr("OK/Cancel")));
+}
+
+// The operator played on the command's controlling terminal.
+TEST(Tessel, DemoOperatorOnTheTerminalTakesTheAnswersTyped) {
+    int master = -1;
+    const pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        ::unsetenv("DISPLAY");
+        ::execl(TESSEL_COMMAND, TESSEL_COMMAND, "demo", "--operator", "--terminal", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    UniqueFd terminal(master);
+    std::string seen;
+    auto readUntil = [&](const std::string& text) {
+        const auto deadline = std::chrono::steady_clock::now() + kGuard;
+        while (seen.find(text) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+            pollfd p{master, POLLIN, 0};
+            if (::poll(&p, 1, 100) <= 0) continue;
+            char buf[512];
+            const ssize_t n = ::read(master, buf, sizeof buf);
+            if (n <= 0) break;
+            seen.append(buf, static_cast<std::size_t>(n));
+        }
+    };
+    readUntil("Esc = Cancel) ");
+    ASSERT_EQ(::write(master, "\r", 1), 1);
+    readUntil("Voltage at TP4?\r\n> ");
+    ASSERT_EQ(::write(master, "1.25\r", 5), 5);
+    readUntil("(Status 256, Count 4, Error 0)");
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_THAT(seen, HasSubstr("-> OK   (Status 256, Count 39, Error 0)"));
+    EXPECT_THAT(seen, HasSubstr("-> \"1.25\"   (Status 256, Count 4, Error 0)"));
 }
 
 TEST(Tessel, APortInUseIsAFailureNamingTheOptionAndThePort) {

@@ -1,0 +1,110 @@
+// clsGUI against a person played by xdotool on a private Xvfb.
+//
+// The test's thread blocks in Send or Receive, as a host's would; an operator
+// thread finds the window by its title, reads its geometry from the X server
+// and presses keys or clicks. If the window never answers (a click that
+// missed its button), the operator asks the host to stop, which ends the
+// wait as a Cancel, so a broken layout fails the test instead of hanging it;
+// so does an answer after which the call does not return within 3 s.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include <tessel/tessel.h>
+
+#include "support/xvfb.h"
+
+namespace tessel::test {
+
+// The screen every GUI test runs on: 96 dpi, so 15 twips per pixel.
+inline constexpr int kScreenWidth = 1024, kScreenHeight = 768, kDpi = 96;
+inline constexpr double kTwipsPerPixel = 1440.0 / kDpi;
+
+// Where the message form's buttons must be, from its client size, in pixels.
+struct Buttons {
+    double okCentreX, cancelCentreX, centreY;
+};
+inline Buttons ExpectedButtons(const WindowGeometry& w) {
+    const double okLeft = (w.width * kTwipsPerPixel - (2 * 975 + 100)) / 2 / kTwipsPerPixel;
+    const double half = 975 / kTwipsPerPixel / 2;
+    return {okLeft + half, okLeft + (975 + 100) / kTwipsPerPixel + half,
+            w.height - 515 / kTwipsPerPixel + 315 / kTwipsPerPixel / 2};
+}
+
+class Operator {
+public:
+    // Plays `act` on the window titled `title` once it shows.
+    Operator(std::string title, std::function<void(const WindowGeometry&)> act)
+        : thread_([this, title, act] {
+              try {
+                  const WindowGeometry w = FindWindow(title);
+                  seen_ = w;
+                  act(w);
+                  for (int i = 0; i < 30 && !returned_; ++i)
+                      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                  if (!returned_) throw std::runtime_error("the call did not return after the answer");
+              } catch (const std::exception& e) {
+                  failure_ = e.what();
+                  DefaultHostControl().RequestStop();
+              }
+          }) {}
+    ~Operator() { Finish(); }
+    Operator(const Operator&) = delete;
+    Operator& operator=(const Operator&) = delete;
+
+    // Call once the call under test returned: waits for the operator; what
+    // went wrong on its side, empty if nothing.
+    std::string Finish() {
+        returned_ = true;
+        if (thread_.joinable()) thread_.join();
+        return failure_;
+    }
+    // The window as found (call after Finish).
+    const WindowGeometry& Seen() const { return seen_; }
+
+private:
+    WindowGeometry seen_;
+    std::string failure_;
+    std::atomic<bool> returned_{false};
+    std::thread thread_;
+};
+
+class GuiWindows : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { server_ = std::make_unique<Xvfb>(kScreenWidth, kScreenHeight, kDpi); }
+    static void TearDownTestSuite() { server_.reset(); }
+    void SetUp() override {
+        DefaultHostControl().Reset();
+        SetOperatorConsole(OperatorConsole::Window);
+        gui_ = std::make_shared<clsGUI>();
+        title_ = std::string("GUI test ") + ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        for (char& c : title_)
+            if (c == '/') c = ' ';
+        setup().Name(title_);
+    }
+    void TearDown() override { DefaultHostControl().Reset(); }
+
+    IPort& port() { return *gui_; }
+    IPortSetup& setup() { return *gui_; }
+    // A fresh title for each window of one test, so that the operator never
+    // finds the previous one.
+    std::string NextTitle() {
+        const std::string title = title_ + " " + std::to_string(++windows_);
+        setup().Name(title);
+        return title;
+    }
+
+    static inline std::unique_ptr<Xvfb> server_;
+    std::shared_ptr<clsGUI> gui_;
+    std::string title_;
+    int windows_ = 0;
+};
+
+}  // namespace tessel::test
