@@ -106,6 +106,7 @@ const Table& InterfaceOf(const Object& object, std::string_view interfaceName);
 extern const Table kClsCommTable;
 extern const Table kClsEthernetTable;
 extern const Table kClsGPIBTable;
+extern const Table kClsGUITable;
 extern const Table kClsTH03Table;
 extern const Table kClsTimeoutTable;
 extern const Table kParameterTable;

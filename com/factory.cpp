@@ -6,6 +6,7 @@
 #include <tessel/error.h>
 #include <tessel/ethernet.h>
 #include <tessel/gpib.h>
+#include <tessel/gui.h>
 #include <tessel/host.h>
 #include <tessel/th03.h>
 #include <tessel/timeout.h>
@@ -25,6 +26,7 @@ const std::vector<ClassEntry>& Classes() {
         {"Tessel.clsComm", [] { return std::make_shared<clsComm>(); }},
         {"Tessel.clsEthernet", [] { return std::make_shared<clsEthernet>(); }},
         {"Tessel.clsGPIB", [] { return std::make_shared<clsGPIB>(); }},
+        {"Tessel.clsGUI", [] { return std::make_shared<clsGUI>(); }},
         {"Tessel.clsTH03", [] { return std::make_shared<clsTH03>(); }},
         {"Tessel.clsTimeout", [] { return std::make_shared<clsTimeout>(); }},
     };

@@ -16,8 +16,8 @@
 namespace tessel::com {
 
 std::span<const Table* const> ClassTables() {
-    static const Table* const kTables[] = {&kClsCommTable, &kClsEthernetTable, &kClsGPIBTable, &kClsTH03Table,
-                                            &kClsTimeoutTable};
+    static const Table* const kTables[] = {&kClsCommTable, &kClsEthernetTable, &kClsGPIBTable, &kClsGUITable,
+                                            &kClsTH03Table, &kClsTimeoutTable};
     return kTables;
 }
 

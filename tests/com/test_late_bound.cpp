@@ -110,6 +110,8 @@ TEST_F(LateBound, DefaultInterfacesListExactlyTheirMembers) {
     ethernet.insert("StateString");
     const std::set<std::string> timeout = {"Interval", "Interval let", "Start", "State", "Clear"};
     const std::set<std::string> gpib = {"IPortSetup_Name", "IPortSetup_Name let"};
+    const std::set<std::string> gui = {"IPort_TimeOut", "IPort_TimeOut let", "IPortSetup_Name",
+                                       "IPortSetup_Name let"};
     const std::set<std::string> th03 = {"value", "Cycle", "Version", "Sensor", "FilterFactor", "FilterFactor let",
                                         "IPortSetup_Name", "IPortSetup_Name let", "IPortSetup_OnLine",
                                         "IPortSetup_OnLine let"};
@@ -117,7 +119,7 @@ TEST_F(LateBound, DefaultInterfacesListExactlyTheirMembers) {
         const char* progId;
         const std::set<std::string>& members;
     } cases[] = {{"Tessel.clsComm", comm}, {"Tessel.clsEthernet", ethernet}, {"Tessel.clsTimeout", timeout},
-                 {"Tessel.clsGPIB", gpib}, {"Tessel.clsTH03", th03}};
+                 {"Tessel.clsGPIB", gpib}, {"Tessel.clsGUI", gui},           {"Tessel.clsTH03", th03}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.progId);
         EXPECT_EQ(MemberNames(DefaultInterfaceOf(*CreateObject(c.progId))), c.members);
@@ -269,6 +271,9 @@ TEST_F(LateBound, MembersOffTheDefaultInterfaceAreNotFound) {
         {"Tessel.clsTH03", "IPortSetup_Settings"}, {"Tessel.clsTH03", "Settings"},
         {"Tessel.clsTH03", "OnLine"},              {"Tessel.clsTH03", "IPort_Receive"},
         {"Tessel.clsTH03", "Channel"},
+        {"Tessel.clsGUI", "IPort_Send"},           {"Tessel.clsGUI", "IPort_Receive"},
+        {"Tessel.clsGUI", "IPort_SendE"},          {"Tessel.clsGUI", "IPortSetup_OnLine"},
+        {"Tessel.clsGUI", "IPort_Status"},         {"Tessel.clsGUI", "IPortSetup_Settings"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.progId) + " " + c.member);
@@ -382,6 +387,28 @@ TEST_F(LateBound, BooleanOneTakesDriversOffLine) {
         EXPECT_EQ(online(*on), 0);
         EXPECT_EQ(d.opened(), 0);
     }
+}
+
+// With "Show Commands" off a Send needs no operator, so the console's members
+// can be reached by name on any machine.
+TEST_F(LateBound, OperatorPortMembersWorkByNameWithoutAnOperator) {
+    auto gui = CreateObject("Tessel.clsGUI");
+    Let(*gui, "iport_timeout", "2.5");
+    EXPECT_EQ(Get(*gui, "IPort_TimeOut"), Variant(2.5f));
+    Let(*gui, "IPortSetup_Name", "bench");
+    EXPECT_EQ(Get(*gui, "IPortSetup_Name"), Variant("bench"));
+    Set(*gui, "Show Commands", "No");
+
+    const auto online = [&] { return Call(*gui, "OnLine", CallType::Get, {}, "IPortSetup").RawBooleanValue(); };
+    Call(*gui, "OnLine", CallType::Let, {Variant::RawBoolean(1)}, "IPortSetup");
+    EXPECT_EQ(online(), 0);
+    Call(*gui, "OnLine", CallType::Let, {Variant::RawBoolean(-1)}, "IPortSetup");
+    EXPECT_EQ(online(), -1);
+    Call(*gui, "Send", CallType::Method, {"VOLT 5"}, "IPort");
+    EXPECT_EQ(Call(*gui, "Status", CallType::Get, {}, "IPort").ToDouble(), 256.0);
+    EXPECT_EQ(Call(*gui, "Count", CallType::Get, {}, "IPort").ToDouble(), 6.0);
+    Call(*gui, "OnLine", CallType::Let, {Variant::RawBoolean(1)}, "IPortSetup");
+    EXPECT_EQ(online(), 0);
 }
 
 TEST_F(LateBound, ByReferenceReplyComesBackThroughTheInterface) {
