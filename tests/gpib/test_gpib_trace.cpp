@@ -1,0 +1,70 @@
+// Tracing a GPIB port: what the driver's records say crossed the bus, held
+// against what the simulated instrument received.
+#include <mutex>
+
+#include <tessel/trace.h>
+
+#include "gpib_fixture.h"
+
+namespace tessel::test {
+namespace {
+
+struct Seen {
+    TraceDirection direction;
+    std::string port;
+    std::string bytes;
+};
+
+class Recorder {
+public:
+    Recorder() {
+        SetTrace([this](const TraceRecord& r) {
+            std::lock_guard lock(mutex_);
+            seen_.push_back({r.direction, std::string(r.port), std::string(r.bytes)});
+        });
+    }
+    ~Recorder() { SetTrace(nullptr); }
+    std::vector<Seen> Records() {
+        std::lock_guard lock(mutex_);
+        return seen_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<Seen> seen_;
+};
+
+using GpibTrace = GpibTest;
+
+TEST_F(GpibTrace, SentRecordsAreWhatTheInstrumentGotAndReceivedOnesItsReplies) {
+    port->OnLine(true);
+    Recorder recorder;
+    port->Send("SOUR:VOLT 2");
+    const std::string reading = port->Receive(Variant("MEAS:VOLT?"));
+    port->SendB(true, Variant("*CLS\n"), "");
+    const Variant head = port->ReceiveB(4, Variant("*IDN?"));
+
+    std::string sent;
+    std::string received;
+    for (const Seen& s : recorder.Records()) {
+        EXPECT_EQ(s.port, "GPIB0:12");
+        (s.direction == TraceDirection::Sent ? sent : received) += s.bytes;
+    }
+    std::string bus;
+    for (const std::string& m : Messages()) bus += m + "\n";
+    EXPECT_EQ(sent, bus);
+    EXPECT_EQ(sent, "SOUR:VOLT 2\nMEAS:VOLT?\n*CLS\n*IDN?\n");
+    const auto& bytes = head.AsBytes().bytes;
+    EXPECT_EQ(received, reading + "\n" + std::string(bytes.begin(), bytes.end()));
+}
+
+TEST_F(GpibTrace, AReadThatTimesOutLeavesNoReceivedRecord) {
+    port->TimeOut(0.01f);
+    port->OnLine(true);
+    Recorder recorder;
+    EXPECT_ANY_THROW(port->Receive(Variant::Missing()));
+    for (const Seen& s : recorder.Records()) EXPECT_NE(s.direction, TraceDirection::Received) << s.bytes;
+}
+
+}  // namespace
+}  // namespace tessel::test
