@@ -1,38 +1,10 @@
 // Tracing a GPIB port: what the driver's records say crossed the bus, held
 // against what the simulated instrument received.
-#include <mutex>
-
-#include <tessel/trace.h>
-
 #include "gpib_fixture.h"
+#include "support/trace_recorder.h"
 
 namespace tessel::test {
 namespace {
-
-struct Seen {
-    TraceDirection direction;
-    std::string port;
-    std::string bytes;
-};
-
-class Recorder {
-public:
-    Recorder() {
-        SetTrace([this](const TraceRecord& r) {
-            std::lock_guard lock(mutex_);
-            seen_.push_back({r.direction, std::string(r.port), std::string(r.bytes)});
-        });
-    }
-    ~Recorder() { SetTrace(nullptr); }
-    std::vector<Seen> Records() {
-        std::lock_guard lock(mutex_);
-        return seen_;
-    }
-
-private:
-    std::mutex mutex_;
-    std::vector<Seen> seen_;
-};
 
 using GpibTrace = GpibTest;
 

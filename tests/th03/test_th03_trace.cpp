@@ -1,30 +1,15 @@
 // A logger's readings in the trace: each value the library hands over is one
 // received record, in the library's own units, named by port and channel.
-#include <mutex>
-#include <vector>
-
-#include <tessel/trace.h>
-
+#include "support/trace_recorder.h"
 #include "th03_fixture.h"
 
 namespace tessel::test {
 namespace {
 
-struct Seen {
-    TraceDirection direction;
-    std::string port;
-    std::string bytes;
-};
-
 using TH03Trace = TH03Test;
 
 TEST_F(TH03Trace, EachReadingIsAReceivedRecordAndAFailedReadNone) {
-    std::mutex mutex;
-    std::vector<Seen> seen;
-    SetTrace([&](const TraceRecord& r) {
-        std::lock_guard lock(mutex);
-        seen.push_back({r.direction, std::string(r.port), std::string(r.bytes)});
-    });
+    Recorder recorder;
     auto th03 = Channel("COM2", "3");
     th03->OnLine(true);
     th03sim_set_next_reading(2, 3, -512);
@@ -33,7 +18,7 @@ TEST_F(TH03Trace, EachReadingIsAReceivedRecordAndAFailedReadNone) {
     EXPECT_ANY_THROW(th03->value());
     th03sim_set_next_reading(2, 3, 2153);
     th03->value();
-    SetTrace(nullptr);
+    const std::vector<Seen> seen = recorder.Records();
 
     EXPECT_DOUBLE_EQ(value, -5.12);
     ASSERT_EQ(seen.size(), 2u);
