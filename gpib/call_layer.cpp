@@ -1,8 +1,10 @@
 #include "gpib/call_layer.h"
 
+#include <algorithm>
 #include <iterator>
 
 #include "gpib/gpib_library.h"
+#include "ports/trace_hook.h"
 
 namespace tessel::gpib {
 namespace {
@@ -102,6 +104,18 @@ struct AddressList {
     Addr4882 entries[2];
 };
 
+// What the last call moved, by its count: sent or arrived at `bytes`.
+void TraceMoved(TraceDirection direction, int16_t board, int16_t pad, const void* bytes, long count,
+                std::string_view end = {}) {
+    if (!g_traceOn.load(std::memory_order_relaxed)) return;
+    const long moved = std::clamp(ThreadStatus().ibcntl, 0L, count);
+    std::string text(static_cast<const char*>(bytes), static_cast<std::size_t>(moved));
+    // A line end the library adds itself crosses the bus only after all the text did.
+    if (moved == count && !Failed()) text += end;
+    TraceTransfer(direction, [&] { return "GPIB" + std::to_string(board) + ":" + std::to_string(pad); },
+                  text.data(), text.size());
+}
+
 }  // namespace
 
 GpibThreadStatus& ThreadStatus() {
@@ -140,12 +154,14 @@ void CallIbeot(int16_t descriptor, bool eot) {
     Invoke([&](const GpibLibrary& l) { l.ibeot(descriptor, eot ? -1 : 0); });
 }
 
-void CallWrite(int16_t descriptor, const void* bytes, long count) {
+void CallWrite(int16_t board, int16_t pad, int16_t descriptor, const void* bytes, long count) {
     Invoke([&](const GpibLibrary& l) { l.ibwrt(descriptor, bytes, count); });
+    TraceMoved(TraceDirection::Sent, board, pad, bytes, count);
 }
 
-void CallReadBytes(int16_t descriptor, uint8_t* bytes, long count) {
+void CallReadBytes(int16_t board, int16_t pad, int16_t descriptor, uint8_t* bytes, long count) {
     Invoke([&](const GpibLibrary& l) { l.ibrd(descriptor, bytes, count); });
+    TraceMoved(TraceDirection::Received, board, pad, bytes, count);
 }
 
 int16_t CallFindLstn(int16_t board, int16_t pad) {
@@ -174,10 +190,12 @@ void CallSend(int16_t board, int16_t pad, std::string_view text) {
     Invoke([&](const GpibLibrary& l) {
         l.send(board, static_cast<Addr4882>(pad), text.data(), static_cast<long>(text.size()), l.EndMode(kNLEnd));
     });
+    TraceMoved(TraceDirection::Sent, board, pad, text.data(), static_cast<long>(text.size()), "\n");
 }
 
 void CallReceive(int16_t board, int16_t pad, char* buffer, long count) {
     Invoke([&](const GpibLibrary& l) { l.receive(board, static_cast<Addr4882>(pad), buffer, count, kStopEnd); });
+    TraceMoved(TraceDirection::Received, board, pad, buffer, count);
 }
 
 int16_t CallReadStatusByte(int16_t board, int16_t pad) {

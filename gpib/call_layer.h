@@ -1,7 +1,8 @@
 // The GPIB call layer: every library call of the driver, each made after the
 // thread's status cells are registered with the library and followed by the
 // status copy, so that the thread's status always describes its last call.
-// No call raises for a failed call: test Failed() right after it. A library
+// No call raises for a failed call: test Failed() right after it. The calls
+// that move bytes trace them (<tessel/trace.h>) as "GPIB<board>:<address>". A library
 // that cannot be loaded raises ComError (gpib_library.h).
 //
 // Threads: the status and the board table are the calling thread's own.
@@ -56,8 +57,9 @@ int16_t CallIbdev(int16_t board, int16_t pad, int16_t sad, int16_t timeoutCode);
 void CallIbonl(int16_t descriptor);
 void CallIbtmo(int16_t descriptor, int16_t timeoutCode);
 void CallIbeot(int16_t descriptor, bool eot);
-void CallWrite(int16_t descriptor, const void* bytes, long count);
-void CallReadBytes(int16_t descriptor, uint8_t* bytes, long count);
+// board and pad only name the port in the trace.
+void CallWrite(int16_t board, int16_t pad, int16_t descriptor, const void* bytes, long count);
+void CallReadBytes(int16_t board, int16_t pad, int16_t descriptor, uint8_t* bytes, long count);
 // The first listener found among (pad, none); ibcntl holds how many.
 int16_t CallFindLstn(int16_t board, int16_t pad);
 void CallSetRWLS(int16_t board, int16_t pad);

@@ -283,7 +283,7 @@ void clsGPIB::IPortB_SendB(bool blnLastBlock, const Variant& vntData, std::strin
         CallIbtmo(mintDevice, mintTimeout);
         if (!strCommand.empty()) {
             CallIbeot(mintDevice, false);
-            CallWrite(mintDevice, strCommand.data(), static_cast<long>(strCommand.size()));
+            CallWrite(mintBoard, mintPAD, mintDevice, strCommand.data(), static_cast<long>(strCommand.size()));
         }
         std::vector<uint8_t> block;
         if (vntData.IsArray()) {
@@ -293,7 +293,7 @@ void clsGPIB::IPortB_SendB(bool blnLastBlock, const Variant& vntData, std::strin
             block.assign(text.begin(), text.end());
         }
         CallIbeot(mintDevice, blnLastBlock);
-        CallWrite(mintDevice, block.data(), static_cast<long>(block.size()));
+        CallWrite(mintBoard, mintPAD, mintDevice, block.data(), static_cast<long>(block.size()));
     });
     if (Failed()) RaiseTransferFailure(kSendBSource, "Send timed out after ");
     WithGeneralHandler(kSendBSource, [&] {
@@ -310,7 +310,7 @@ Variant clsGPIB::IPortB_ReceiveB(int16_t intCount, const Variant& vntCommand) {
     std::vector<uint8_t> block = WithGeneralHandler(kReceiveBSource, [&] {
         if (intCount < 1) RaiseRuntimeError(kErrSubscriptOutOfRange);
         std::vector<uint8_t> bytes(static_cast<std::size_t>(intCount), 0);
-        CallReadBytes(mintDevice, bytes.data(), intCount);
+        CallReadBytes(mintBoard, mintPAD, mintDevice, bytes.data(), intCount);
         return bytes;
     });
     if (Failed()) RaiseTransferFailure(kReceiveBSource, "Receive timed out after ");

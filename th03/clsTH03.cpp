@@ -8,6 +8,7 @@
 
 #include "ports/handlers.h"
 #include "ports/parameters/list_settings.h"
+#include "ports/trace_hook.h"
 #include "th03/logger_library.h"
 
 namespace tessel {
@@ -78,14 +79,21 @@ void LeaveUnit(int16_t& slot) noexcept {
 
 // One of the three reads: raises `failure` when the library reports no
 // value, and also, without asking the library about port 0, when the object
-// holds no logger.
+// holds no logger. A value read is traced as arriving, in the library's own
+// units, from "TH03 COM<port>:<channel>".
 template <class Read>
-int32_t ReadCell(int16_t slot, const char* source, const char* failure, Read&& read) {
+int32_t ReadCell(int16_t slot, int16_t channel, const char* source, const char* failure, Read&& read) {
     if (slot == 0) RaiseError(kObjectErrorBase + tthsQueryFailed, source, failure);
     const int16_t port = ThreadUnits().port[slot];
     int32_t cell = 0;
     const int16_t result = WithGeneralHandler(source, [&] { return read(cell, port); });
     if (result <= 0) RaiseError(kObjectErrorBase + tthsQueryFailed, source, failure);
+    if (g_traceOn.load(std::memory_order_relaxed)) {
+        const std::string text = std::to_string(cell);
+        TraceTransfer(TraceDirection::Received,
+                      [&] { return "TH03 COM" + std::to_string(port) + ":" + std::to_string(channel); }, text.data(),
+                      text.size());
+    }
     return cell;
 }
 
@@ -159,19 +167,20 @@ void clsTH03::IPortSetup_OnLine(bool blnData) {
 bool clsTH03::IPortSetup_OnLine() { return mintSlot != 0 && ThreadUnits().open[mintSlot]; }
 
 double clsTH03::value() {
-    const int32_t hundredths = ReadCell(mintSlot, kValueSource, "Get Value failed", [&](int32_t& cell, int16_t port) {
-        return th03::GetTemp(cell, port, mintChannel, mintFilterFactor);
-    });
+    const int32_t hundredths =
+        ReadCell(mintSlot, mintChannel, kValueSource, "Get Value failed", [&](int32_t& cell, int16_t port) {
+            return th03::GetTemp(cell, port, mintChannel, mintFilterFactor);
+        });
     return hundredths / 100.0;
 }
 
 int32_t clsTH03::Cycle() {
-    return ReadCell(mintSlot, kCycleSource, "Get Cycle failed",
+    return ReadCell(mintSlot, mintChannel, kCycleSource, "Get Cycle failed",
                     [](int32_t& cell, int16_t port) { return th03::GetCycle(cell, port); });
 }
 
 int32_t clsTH03::Version() {
-    return ReadCell(mintSlot, kVersionSource, "Get Version failed",
+    return ReadCell(mintSlot, mintChannel, kVersionSource, "Get Version failed",
                     [](int32_t& cell, int16_t port) { return th03::GetVersion(cell, port); });
 }
 

@@ -188,7 +188,7 @@ void Session::Help(const std::string&) {
         head.resize(std::max<std::size_t>(head.size(), 22), ' ');
         std::cout << "  " << head << c.help << "\n";
     }
-    std::cout << "Ports: serial:1, serial:/dev/ttyUSB0?baud=19200, tcp:HOST:PORT.\n"
+    std::cout << "Ports: serial:1, serial:/dev/ttyUSB0?baud=19200, tcp:HOST:PORT, gpib:BOARD:ADDRESS.\n"
                  "Ctrl+C ends a wait, Ctrl+D leaves.\n";
 }
 

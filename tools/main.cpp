@@ -74,7 +74,8 @@ CLI::Validator SettingAssignment() {
 // The port and what goes with it, for the commands that talk to one.
 void AddPortOptions(CLI::App& command, PortOptions& options, bool required) {
     command
-        .add_option("PORT", options.port, "the port, e.g. serial:1, serial:/dev/ttyUSB0?baud=19200, tcp:HOST:PORT")
+        .add_option("PORT", options.port,
+                    "the port, e.g. serial:1, serial:/dev/ttyUSB0?baud=19200, tcp:HOST:PORT, gpib:0:12")
         ->required(required)
         ->check(CLI::Validator(
             [](const std::string& text) {

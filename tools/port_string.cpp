@@ -60,15 +60,36 @@ bool TcpAddress(std::string_view address, PortPlan& plan) {
     return true;
 }
 
+// BOARD:ADDRESS, or BOARD:ADDRESS:SECONDARY with the secondary 96 to 126.
+// The ranges are the driver's own; checking them here names the part.
+bool GpibAddress(std::string_view address, PortPlan& plan) {
+    const auto colon = address.find(':');
+    if (colon == std::string_view::npos) return false;
+    const std::string_view rest = address.substr(colon + 1);
+    const auto second = rest.find(':');
+    const auto board = WholeNumber(address.substr(0, colon), 0, 3);
+    const auto primary = WholeNumber(rest.substr(0, second), 0, 30);
+    const auto secondary =
+        second == std::string_view::npos ? std::optional<long>(0) : WholeNumber(rest.substr(second + 1), 96, 126);
+    if (!board || !primary || !secondary) return false;
+    plan.settings.emplace_back("Board", std::to_string(*board));
+    plan.settings.emplace_back("Primary Address", std::to_string(*primary));
+    plan.settings.emplace_back("Secondary Address", std::to_string(*secondary));
+    return true;
+}
+
 constexpr ShortName kSerialNames[] = {
     {"port", "Comm Port"},       {"baud", "Baud Rate"},      {"parity", "Parity"},
     {"databits", "Data Bits"},   {"stopbits", "Stop Bits"},  {"handshaking", "Handshaking"},
 };
 constexpr ShortName kTcpNames[] = {{"host", "Remote Host"}, {"port", "Remote Port"}};
+constexpr ShortName kGpibNames[] = {
+    {"board", "Board"}, {"pad", "Primary Address"}, {"sad", "Secondary Address"}};
 
 constexpr Transport kTransports[] = {
     {"serial", "Tessel.clsComm", "serial:NUMBER or serial:DEVICE", SerialAddress, kSerialNames},
     {"tcp", "Tessel.clsEthernet", "tcp:HOST:PORT", TcpAddress, kTcpNames},
+    {"gpib", "Tessel.clsGPIB", "gpib:BOARD:ADDRESS[:SECONDARY]", GpibAddress, kGpibNames},
 };
 
 // %XX escapes, so that a name with a blank fits in a URL-like string.

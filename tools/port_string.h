@@ -4,6 +4,8 @@
 //   serial:/dev/ttyUSB0?baud=19200        the device under a port number of its own
 //   tcp:192.168.0.10:5025                 "Remote Host", "Remote Port"
 //   tcp:[::1]:5025
+//   gpib:0:12                             "Board" 0, "Primary Address" 12
+//   gpib:0:12:96                          and "Secondary Address" 96
 //
 // After "?" come settings: a short name of the transport (baud, host, ...) or
 // any setting's own name ("Baud Rate", "Stop%20Bits"), case ignored. Values
@@ -37,7 +39,7 @@ public:
 // Raises BadPortString.
 PortPlan ParsePortString(const std::string& text);
 
-// "serial:NUMBER|DEVICE, tcp:HOST:PORT" for help texts.
+// "serial:NUMBER or serial:DEVICE, tcp:HOST:PORT, gpib:..." for help texts.
 std::string PortStringForms();
 
 }  // namespace tessel::cli

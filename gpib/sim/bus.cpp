@@ -10,6 +10,9 @@
 #include <sys/timerfd.h>
 
 #include <algorithm>
+#include <charconv>
+#include <cstdio>
+#include <cstdlib>
 #include <array>
 #include <chrono>
 #include <condition_variable>
@@ -39,6 +42,8 @@ constexpr int kBoards = 4;
 constexpr int kFirstDeviceDescriptor = 32;
 constexpr std::size_t kCallLogLimit = 4096;
 constexpr int kDefaultTimeoutCode = 13;  // what a board or device starts with: 10 s
+constexpr const char* kInstrumentsVariable = "TESSEL_GPIB_SIM_INSTRUMENTS";
+constexpr long kEnvironmentOperationMs = 100;  // how long INIT keeps those busy
 
 struct Device {
     Device(int secondary, long operationMs) : instrument(MakeConfig(operationMs), tessel::sim::Transport::Bus), sad(secondary) {}
@@ -772,3 +777,46 @@ TESSEL_API void TesselGpibSimClearCallLog(void) {
 TESSEL_API int TesselGpibSimServiceRequestHandle(void) { return TheBus().timer.get(); }
 
 }  // extern "C"
+
+namespace {
+
+std::optional<int> WholeNumber(std::string_view text) {
+    int value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    return value;
+}
+
+// "BOARD:ADDRESS[:SECONDARY]": true when it named a place and the instrument
+// is there now.
+bool PlaceNamed(std::string_view item) {
+    const auto colon = item.find(':');
+    if (colon == std::string_view::npos) return false;
+    const std::string_view rest = item.substr(colon + 1);
+    const auto second = rest.find(':');
+    const auto board = WholeNumber(item.substr(0, colon));
+    const auto pad = WholeNumber(rest.substr(0, second));
+    const auto sad = second == std::string_view::npos ? std::optional<int>(0) : WholeNumber(rest.substr(second + 1));
+    return board && pad && sad && TesselGpibSimPlace(*board, *pad, *sad, kEnvironmentOperationMs) == 0;
+}
+
+// A program that cannot call TesselGpibSimPlace (the tessel command, a host
+// of the driver) still finds instruments on the bus: those named in the
+// environment are placed as the library loads. A wrong item is skipped and
+// said so, the others are placed.
+[[maybe_unused]] const bool g_placedFromEnvironment = [] {
+    const char* text = std::getenv(kInstrumentsVariable);
+    if (text == nullptr) return false;
+    std::string_view rest(text);
+    while (!rest.empty()) {
+        const auto comma = rest.find(',');
+        const std::string_view item = rest.substr(0, comma);
+        if (!PlaceNamed(item))
+            std::fprintf(stderr, "%s: \"%.*s\" is not BOARD:ADDRESS[:SECONDARY] of the simulated bus, skipped\n",
+                         kInstrumentsVariable, static_cast<int>(item.size()), item.data());
+        rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
+    }
+    return true;
+}();
+
+}  // namespace

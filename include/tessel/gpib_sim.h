@@ -14,6 +14,18 @@
  *   ... clsGPIB on board 0, primary address 12 ...
  *   TesselGpibSimCallCount("ibfind");            // how often the driver called it
  *
+ * A program that cannot make these calls (the tessel command, any host of
+ * the driver) names instruments in the environment variable
+ * TESSEL_GPIB_SIM_INSTRUMENTS, read once as the library loads: items
+ * BOARD:ADDRESS or BOARD:ADDRESS:SECONDARY separated by commas, each placed
+ * as TesselGpibSimPlace(board, address, secondary, 100) would:
+ *
+ *   TESSEL_GPIB_SIM_INSTRUMENTS=0:12,0:5,1:3:96 tessel query gpib:0:12 "*IDN?"
+ *
+ * An item that is not of that form or out of range is skipped with a line
+ * on standard error naming it; the others are still placed.
+ * TesselGpibSimReset removes them like any other.
+ *
  * The instruments reply with a line feed and EOI. Every library call is
  * logged; reading the log, placing and removing instruments and injecting
  * faults never changes the calling thread's GPIB status.

@@ -2,10 +2,15 @@
 //
 // A host that installs a sink sees each block of bytes a transport sends
 // and each block that arrives from it, with the time, the direction and the
-// port (a device path such as "/dev/ttyUSB0", or "host:port" for TCP/IP).
+// port (a device path such as "/dev/ttyUSB0", "host:port" for TCP/IP,
+// "GPIB0:12" for board and primary address, "TH03 COM1:2" for a logger's
+// port and channel).
 // Sent: a serial port reports what the device took in one write, TCP/IP
 // what the driver gave the socket in one send. Received: what one read
-// delivered, so a reply that arrives in three pieces is three records. With no sink
+// delivered, so a reply that arrives in three pieces is three records.
+// GPIB: what one library call moved, the line feed the library adds to Send
+// included. TH-03: each reading the logger library returned, received, as
+// its decimal text in the library's units. With no sink
 // installed a transfer costs one relaxed atomic load more (tessel-bench,
 // "trace" table). A host that prints its transfers (examples/trace.cpp):
 //

@@ -41,7 +41,7 @@ TEST(CallLayer, ATimedOutReadCopiesItsStatusAsNegative) {
     const int16_t device = CallIbdev(0, 3, 0, 3);  // 100 us
     ASSERT_FALSE(Failed());
     uint8_t buffer[4];
-    CallReadBytes(device, buffer, 4);
+    CallReadBytes(0, 3, device, buffer, 4);
     EXPECT_EQ(ThreadStatus().ibsta, -16128);
     EXPECT_TRUE(Failed());
     EXPECT_TRUE(TimedOut());

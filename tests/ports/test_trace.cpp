@@ -11,43 +11,15 @@
 #include <tessel/tessel.h>
 #include <tessel/sim.h>
 
+#include "support/trace_recorder.h"
+
 namespace tessel {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-struct Seen {
-    TraceDirection direction;
-    std::string port;
-    std::string bytes;
-    Clock::time_point time;
-};
-
-// Collects records; turns tracing off when it goes.
-class Recorder {
-public:
-    Recorder() {
-        SetTrace([this](const TraceRecord& r) {
-            std::lock_guard lock(mutex_);
-            seen_.push_back({r.direction, std::string(r.port), std::string(r.bytes), r.time});
-        });
-    }
-    ~Recorder() { SetTrace(nullptr); }
-    std::vector<Seen> Records() {
-        std::lock_guard lock(mutex_);
-        return seen_;
-    }
-    std::string Joined(TraceDirection d) {
-        std::string all;
-        for (const auto& s : Records())
-            if (s.direction == d) all += s.bytes;
-        return all;
-    }
-
-private:
-    std::mutex mutex_;
-    std::vector<Seen> seen_;
-};
+using test::Recorder;
+using test::Seen;
 
 struct Opened {
     std::shared_ptr<Object> object;

@@ -42,9 +42,22 @@ uint16_t RefusingPort() {
     return ntohs(a.sin_port);
 }
 
+// Instruments the simulated GPIB library places as the command loads it.
+class GpibInstruments {
+public:
+    explicit GpibInstruments(const char* places) { ::setenv(kVariable, places, 1); }
+    ~GpibInstruments() { ::unsetenv(kVariable); }
+    GpibInstruments(const GpibInstruments&) = delete;
+    GpibInstruments& operator=(const GpibInstruments&) = delete;
+
+private:
+    static constexpr const char* kVariable = "TESSEL_GPIB_SIM_INSTRUMENTS";
+};
+
 struct Instruments {
     sim::PtyServer pty;
     sim::TcpServer tcp;
+    GpibInstruments gpib{"0:12"};
 };
 
 struct TransportCase {
@@ -95,8 +108,55 @@ INSTANTIATE_TEST_SUITE_P(
                                   [](const Instruments& i) {
                                       return "serial:" + i.pty.SlavePath() + "?handshaking=none";
                                   }},
-                    TransportCase{"tcp", [](const Instruments& i) { return TcpPortString(i.tcp); }}),
+                    TransportCase{"tcp", [](const Instruments& i) { return TcpPortString(i.tcp); }},
+                    TransportCase{"gpib", [](const Instruments&) { return std::string("gpib:0:12"); }}),
     [](const testing::TestParamInfo<TransportCase>& p) { return std::string(p.param.name); });
+
+struct GpibCase {
+    const char* name;
+    const char* places;  // TESSEL_GPIB_SIM_INSTRUMENTS
+    std::vector<std::string> args;
+    int status;
+    std::string out;
+    std::string err;  // a part of standard error; empty: nothing there at all
+};
+
+void PrintTo(const GpibCase& c, std::ostream* out) { *out << c.name; }
+
+class Gpib : public testing::TestWithParam<GpibCase> {};
+
+TEST_P(Gpib, ReachesTheInstrumentsTheEnvironmentPlaces) {
+    const GpibCase& c = GetParam();
+    GpibInstruments bus(c.places);
+    const Result r = RunTessel(c.args);
+    EXPECT_EQ(r.status, c.status) << r.err;
+    EXPECT_EQ(r.out, c.out);
+    if (c.err.empty()) EXPECT_EQ(r.err, "");
+    else EXPECT_THAT(r.err, HasSubstr(c.err));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Tessel, Gpib,
+    testing::Values(
+        GpibCase{"secondary_address_and_short_names", "1:3:96",
+                 {"query", "gpib:0:5?board=1&pad=3&sad=96", "*IDN?"}, 0, kIdentity + "\n", ""},
+        GpibCase{"second_instrument", "0:12,0:5", {"query", "gpib:0:5", "*IDN?"}, 0, kIdentity + "\n", ""},
+        GpibCase{"nobody_at_the_address", "0:12", {"query", "gpib:0:5", "*IDN?"}, 1, "",
+                 "from clsGPIB.IPortSetup_Online: No listener found at board 0, address 5\n"},
+        GpibCase{"settings_by_their_own_names", "2:7", {"query", "gpib:0:1?Board=2&Primary%20Address=7", "*IDN?"},
+                 0, kIdentity + "\n", ""},
+        GpibCase{"wrong_items_skipped_and_named", "0:12,x,0:31,0:12:5", {"query", "gpib:0:12", "*IDN?"}, 0,
+                 kIdentity + "\n", "TESSEL_GPIB_SIM_INSTRUMENTS: \"x\" is not BOARD:ADDRESS"},
+        GpibCase{"out_of_range_named_too", "0:31", {"query", "gpib:0:12", "*IDN?"}, 1, "", "\"0:31\" is not"}),
+    [](const testing::TestParamInfo<GpibCase>& p) { return std::string(p.param.name); });
+
+TEST(TesselTrace, RecordsAGpibQueryUnderTheBoardAndAddress) {
+    GpibInstruments bus("0:12");
+    const Result r = RunTessel({"query", "--trace", "gpib:0:12", "*IDN?"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_THAT(r.err, HasSubstr("sent GPIB0:12 \"*IDN?\\n\""));
+    EXPECT_THAT(r.err, HasSubstr("recv GPIB0:12 \"" + kIdentity + "\\n\""));
+}
 
 TEST(Tessel, CtrlCEndsAQuerysWaitQuietlyAndTheCommandFails) {
     sim::TcpServer server;
