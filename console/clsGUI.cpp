@@ -8,6 +8,7 @@
 
 #include "console/operator_console.h"
 #include "ports/handlers.h"
+#include "ports/trace_hook.h"
 
 namespace tessel {
 namespace {
@@ -52,7 +53,10 @@ void clsGUI::IPort_Send(std::string_view strCommand) {
     try {
         if (mobjSettings->Item("Show Commands")->Value(-1, -1).ToDouble() == kTrue)
             cancelled = console::ShowMessage(mstrName, std::string(strCommand), mintXPosition, mintYPosition);
-        if (!cancelled) Completed(strCommand.size());
+        if (!cancelled) {
+            TraceTransfer(TraceDirection::Sent, [this] { return TraceName(); }, strCommand.data(), strCommand.size());
+            Completed(strCommand.size());
+        }
     } catch (const ComError& e) {
         Reraise(e, kSendSource, e.Description);
     } catch (const std::bad_alloc&) {
@@ -66,7 +70,10 @@ std::string clsGUI::IPort_Receive(const Variant& strCommand) {
     try {
         const std::string prompt = strCommand.IsMissing() ? std::string(kDefaultPrompt) : strCommand.ToString();
         answer = console::InputBox(prompt, mstrName, kDefaultAnswer, mintXPosition, mintYPosition);
-        if (!answer.empty()) Completed(answer.size());
+        if (!answer.empty()) {
+            TraceTransfer(TraceDirection::Received, [this] { return TraceName(); }, answer.data(), answer.size());
+            Completed(answer.size());
+        }
     } catch (const ComError& e) {
         Reraise(e, kReceiveSource, e.Description);
     } catch (const std::bad_alloc&) {
@@ -75,6 +82,9 @@ std::string clsGUI::IPort_Receive(const Variant& strCommand) {
     if (answer.empty()) RaiseCancel(kReceiveSource);
     return answer;
 }
+
+// The operator is the far end of this port; a trace names the port's own name.
+std::string clsGUI::TraceName() const { return mstrName.empty() ? "console" : "console " + mstrName; }
 
 void clsGUI::Completed(std::size_t characters) {
     DoEvents();

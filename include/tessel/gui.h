@@ -131,6 +131,7 @@ private:
     TESSEL_API std::shared_ptr<Parameter> IPortSetup_Settings() override { return mobjSettings; }
     // After the operator answered: yields once, then Status 256, Error 0, Count.
     TESSEL_INTERNAL void Completed(std::size_t characters);
+    TESSEL_INTERNAL std::string TraceName() const;
 
     std::shared_ptr<Parameter> mobjSettings;
     float msngTimeOut = 0;

@@ -5,9 +5,25 @@
 #include <tessel/tessel.h>
 
 #include "support/errors.h"
+#include "support/trace_recorder.h"
 
 namespace tessel::test {
 namespace {
+
+TEST(ClsGUI, ASendShownToNobodyIsStillTracedUnderThePortsName) {
+    Recorder trace;
+    auto gui = std::make_shared<clsGUI>();
+    IPortSetup& setup = *gui;
+    setup.Name("Bench");
+    setup.Settings()->Item("Show Commands")->Value(-1, -1, Variant("No"));
+    setup.OnLine(true);
+    static_cast<IPort&>(*gui).Send("VOLT 5");
+    const auto records = trace.Records();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].direction, TraceDirection::Sent);
+    EXPECT_EQ(records[0].port, "console Bench");
+    EXPECT_EQ(records[0].bytes, "VOLT 5");
+}
 
 TEST(ClsGUI, ImplementsTheTwoInterfacesOnly) {
     std::shared_ptr<Object> object = std::make_shared<clsGUI>();

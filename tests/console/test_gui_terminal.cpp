@@ -16,6 +16,7 @@
 #include <tessel/tessel.h>
 
 #include "support/pty.h"
+#include "support/trace_recorder.h"
 #include "support/xvfb.h"
 
 namespace tessel::test {
@@ -114,7 +115,10 @@ TEST(TerminalConsole, OperatorAnswersOnTheControllingTerminal) {
             gui->Name("Bench");
             IPort& port = *gui;
             if (c.receive) {
+                Recorder trace;
                 const std::string answer = port.Receive("Volts?");
+                // What the operator typed is what a trace shows arriving.
+                if (trace.Joined(TraceDirection::Received) != answer) return std::string("trace differs");
                 return answer + "|" + std::to_string(port.Count());
             }
             port.Send("Probe TP4");
