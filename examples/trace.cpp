@@ -1,6 +1,6 @@
 // Every transfer of a query, printed as it happens.
 //
-//   trace [HOST [PORT]]     192.168.0.20 and 5025 by default
+//   trace [HOST [PORT]]     127.0.0.1 and 5025 by default (tessel sim --tcp 5025)
 #include <chrono>
 #include <iostream>
 #include <memory>
@@ -9,7 +9,7 @@
 #include <tessel/tessel.h>
 
 int main(int argc, char** argv) {
-    const std::string host = argc > 1 ? argv[1] : "192.168.0.20";
+    const std::string host = argc > 1 ? argv[1] : "127.0.0.1";
     const int32_t port = argc > 2 ? std::stoi(argv[2]) : 5025;
     auto origin = std::chrono::steady_clock::now();
     tessel::SetTrace([origin](const tessel::TraceRecord& r) {

@@ -196,14 +196,14 @@ bool LineAsserted(const Bus& bus, int board, TimePoint now) {
 void ArmTimer(Bus& bus, std::optional<TimePoint> when) {
     if (when == bus.armedFor) return;
     bus.armedFor = when;
-    itimerspec spec{};
+    itimerspec deadline{};
     if (when) {
         const auto since = std::max(when->time_since_epoch(), std::chrono::nanoseconds(1));
         const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(since);
-        spec.it_value.tv_sec = seconds.count();
-        spec.it_value.tv_nsec = static_cast<long>((since - seconds).count());
+        deadline.it_value.tv_sec = seconds.count();
+        deadline.it_value.tv_nsec = static_cast<long>((since - seconds).count());
     }
-    ::timerfd_settime(bus.timer.get(), TFD_TIMER_ABSTIME, &spec, nullptr);
+    ::timerfd_settime(bus.timer.get(), TFD_TIMER_ABSTIME, &deadline, nullptr);
 }
 
 // Brings every instrument up to `now`, follows their service requests onto the
