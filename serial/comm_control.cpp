@@ -129,27 +129,17 @@ void CommControl::DiscardInput(Link& link) {
     // A readiness wait still queued in the loop reads what is there when it
     // runs, which is then newer than this discard; nothing else holds input.
     input_.clear();
+    link.mayHaveMore = false;
     if (hangUp_) return;
-    // A bound keeps an endless sender from holding the caller here.
-    constexpr std::size_t kDiscardBound = 16 * kInputQueueLimit;
-    std::size_t taken = 0;
+    // A flush, not reads until nothing waits: the tty layer hands received
+    // bytes on in the background, so a read can find nothing while more of
+    // an old reply is still on its way in; the flush drops those too.
     try {
-        // Reading until nothing waits is not enough alone: the tty layer
-        // hands received bytes on in the background, so a read can find
-        // nothing while more of the same old reply is still on its way in.
         link.device.DropInput();
-        while (taken < kDiscardBound) {
-            const std::size_t n = link.device.Read(std::span(link.buffer));
-            if (n == 0) break;
-            Arrived(link.buffer.data(), n);
-            input_.clear();
-            taken += n;
-        }
     } catch (const ComError& e) {
         hangUp_ = e.Detail;
         commEvent_ = comEvCD;
     }
-    link.mayHaveMore = taken >= kDiscardBound;
 }
 
 int16_t CommControl::OutBufferCount() {
