@@ -17,7 +17,7 @@ namespace tessel::bench {
 struct Options {
     Plan queries{500, 5000, 50};     // *IDN? exchanges
     Plan blocks{50, 1000, 20};       // 32 KiB transfers
-    Plan megabytes{4, 60, 4};        // 1 MiB transfers from the block server
+    Plan megabytes{8, 400, 8};       // 1 MiB transfers from the block server
     bool waits = true;               // the 2-second time-out waits
     // Leave one side out, so that a profiler attached to the process sees
     // the other alone.

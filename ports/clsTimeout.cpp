@@ -65,8 +65,10 @@ void clsTimeout::Start(float sngNewValue) {
 
 tmoStates clsTimeout::State() {
     if (state_ == tmoRunning) {
-        const bool beforeEnd = Reading() <= endMark_;
-        const bool afterStart = Reading() >= startMark_;
+        // One reading for both tests: two could straddle midnight.
+        const float now = Reading();
+        const bool beforeEnd = now <= endMark_;
+        const bool afterStart = now >= startMark_;
         if (!beforeEnd && !afterStart) state_ = tmoExpired;
     }
     return state_;

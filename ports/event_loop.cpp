@@ -88,10 +88,17 @@ void EventLoop::ArmWake() {
 std::size_t EventLoop::RunPosted() {
     // What these handlers post runs at the next yield, so a handler that posts
     // again cannot keep this one going.
+    // The queue's storage goes round between posted_ and spare_, so that a
+    // post per query costs no allocation of the queue; `ready` stays local
+    // because a handler may yield, and run this again.
     std::vector<std::function<void()>> ready;
     ready.swap(posted_);
+    posted_.swap(spare_);
     for (auto& fn : ready) fn();
-    return ready.size();
+    const std::size_t ran = ready.size();
+    ready.clear();
+    if (spare_.capacity() < ready.capacity()) spare_.swap(ready);
+    return ran;
 }
 
 std::size_t EventLoop::Yield() {
@@ -99,8 +106,13 @@ std::size_t EventLoop::Yield() {
     return Look();
 }
 
+void EventLoop::BeforeLook() {
+    for (auto& entry : lookHooks_) entry.second();
+}
+
 std::size_t EventLoop::Look() {
     std::size_t ran = RunPosted();
+    BeforeLook();
     if (io_.stopped()) io_.restart();
     ran += io_.poll();
     Looked();
@@ -109,6 +121,7 @@ std::size_t EventLoop::Look() {
 
 std::size_t EventLoop::WaitFor(std::chrono::nanoseconds bound) {
     if (const std::size_t ran = RunPosted(); ran != 0) return ran;
+    BeforeLook();
     if (io_.stopped()) io_.restart();
     // run_one_for runs a ready handler at once and sleeps only when there is
     // none; the armed wake keeps the context from running out of work, so it
@@ -120,6 +133,15 @@ std::size_t EventLoop::WaitFor(std::chrono::nanoseconds bound) {
 }
 
 void EventLoop::Post(std::function<void()> fn) { posted_.push_back(std::move(fn)); }
+
+void EventLoop::AddLookHook(const void* owner, std::function<void()> hook) {
+    RemoveLookHook(owner);
+    lookHooks_.emplace_back(owner, std::move(hook));
+}
+
+void EventLoop::RemoveLookHook(const void* owner) noexcept {
+    std::erase_if(lookHooks_, [owner](const auto& entry) { return entry.first == owner; });
+}
 
 std::size_t DoEvents() { return EventLoop::Current()->Yield(); }
 

@@ -16,6 +16,7 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace tessel {
@@ -52,12 +53,22 @@ public:
     // no system call to deliver.
     void Post(std::function<void()> fn);
 
+    // Calls `hook` just before every look for events (a Look, a WaitFor, a
+    // Yield that looks), so that a control can arm its reads there rather
+    // than after every arrival: a read armed at once after data came finds
+    // nothing and costs a system call on the way to the caller. At most one
+    // hook per owner; the owner removes it before it goes. A hook must not
+    // add or remove hooks, nor run handlers.
+    void AddLookHook(const void* owner, std::function<void()> hook);
+    void RemoveLookHook(const void* owner) noexcept;
+
     static constexpr std::chrono::microseconds kCoalesceWindow{20};
 
 private:
     void ArmWake();
     std::size_t RunPosted();
     void Looked() { lastLook_ = std::chrono::steady_clock::now(); }
+    void BeforeLook();
 
     // One thread runs the loop, so the reactor needs no locks of its own; the
     // scheduler keeps its lock for completions that Asio's name resolver
@@ -67,6 +78,8 @@ private:
     int slot_ = -1;
     std::chrono::steady_clock::time_point lastLook_{};
     std::vector<std::function<void()>> posted_;
+    std::vector<std::function<void()>> spare_;  // storage for posted_, kept empty
+    std::vector<std::pair<const void*, std::function<void()>>> lookHooks_;
 };
 
 }  // namespace tessel

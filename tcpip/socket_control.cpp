@@ -43,9 +43,14 @@ bool WouldBlock(const std::error_code& ec) {
 
 }  // namespace
 
-SocketControl::SocketControl(std::shared_ptr<EventLoop> loop) : loop_(std::move(loop)) {}
+SocketControl::SocketControl(std::shared_ptr<EventLoop> loop) : loop_(std::move(loop)) {
+    loop_->AddLookHook(this, [this] { StartRead(); });
+}
 
-SocketControl::~SocketControl() { Drop(); }
+SocketControl::~SocketControl() {
+    loop_->RemoveLookHook(this);
+    Drop();
+}
 
 void SocketControl::RemotePort(int32_t port) {
     if (port < 0 || port > 65535)
@@ -145,9 +150,11 @@ void SocketControl::StartRead() {
         static_cast<std::size_t>(BytesReceived()) >= kReceiveLimit)
         return;
     link_->reading = true;
-    // Asio's read, armed in advance: waiting for readiness and reading
-    // ourselves would cost an epoll_ctl per arrival instead of the read that
-    // finds nothing when the next read is started.
+    // Asio's read tries the socket at once and only then waits. Armed after
+    // every arrival, that first try would find nothing and cost a system call
+    // before the data reached its reader; the loop arms it just before it
+    // looks for events instead (the look hook), when it may find data. A
+    // readiness wait would cost an epoll_ctl per arming instead.
     link_->socket.async_read_some(asio::buffer(link_->in),
                                   link_.Bind([this](Link& link, const std::error_code& ec, std::size_t n) {
                                       link.reading = false;
@@ -166,12 +173,15 @@ void SocketControl::OnRead(const std::error_code& ec, std::size_t n) {
         Fail(ec);
         return;
     }
-    StartRead();
     if (n > 0 && OnDataArrival) OnDataArrival(BytesReceived());
 }
 
-void SocketControl::Arrived(const char* bytes, std::size_t n) {
+void SocketControl::TraceReceived(const char* bytes, std::size_t n) const {
     TraceTransfer(TraceDirection::Received, [&] { return linkHost_ + ":" + std::to_string(linkPort_); }, bytes, n);
+}
+
+void SocketControl::Arrived(const char* bytes, std::size_t n) {
+    TraceReceived(bytes, n);
     // Moving the rest costs no more than what was taken since the last move.
     if (head_ >= kCompactAfter && head_ * 2 >= received_.size()) {
         received_.erase(0, head_);
@@ -280,7 +290,26 @@ std::size_t SocketControl::Take(std::span<uint8_t> into) {
     const std::size_t take = std::min(into.size(), static_cast<std::size_t>(BytesReceived()));
     std::copy_n(received_.data() + head_, take, reinterpret_cast<char*>(into.data()));
     Consumed(take);
-    return take;
+    if (take == into.size() || BytesReceived() != 0) return take;
+    return take + ReadStraight(into.subspan(take));
+}
+
+std::size_t SocketControl::ReadStraight(std::span<uint8_t> into) {
+    // With a read armed, the loop may already hold bytes it read before
+    // these: taking from the socket now would put them out of order.
+    if (!link_ || link_->reading || state_ != kStateConnected) return 0;
+    std::error_code ec;
+    const std::size_t n = link_->socket.receive(asio::buffer(into.data(), into.size()), 0, ec);
+    if (n > 0) {
+        TraceReceived(reinterpret_cast<const char*>(into.data()), n);
+        return n;
+    }
+    // The end of the stream stays for the armed read to find. A failure is
+    // reported by the system once: it is kept for the loop, which raises it
+    // as if its own read had met it.
+    if (ec && !WouldBlock(ec) && ec != asio::error::eof)
+        loop_->Post(link_.Bind([this, ec](Link&) { Fail(ec); }));
+    return 0;
 }
 
 std::size_t SocketControl::AppendTo(std::string& text, std::size_t most) {
@@ -296,7 +325,6 @@ void SocketControl::Consumed(std::size_t n) {
         received_.clear();
         head_ = 0;
     }
-    StartRead();  // reading stops at the limit; room was made
 }
 
 void SocketControl::ClearReceived() noexcept {

@@ -122,7 +122,10 @@ public:
                  const Variant& maxLen = Variant::Missing());
 
     // Takes waiting bytes straight into `into`, at most its size; the number
-    // taken. For readers inside the library that need no Variant.
+    // taken. For readers inside the library that need no Variant. When the
+    // waiting bytes run out first and no read is under way, it reads what
+    // the socket holds straight into the rest, without waiting: those bytes
+    // never wait here and raise no DataArrival.
     std::size_t Take(std::span<uint8_t> into);
     // Appends at most `most` waiting bytes to text; the number taken.
     std::size_t AppendTo(std::string& text, std::size_t most);
@@ -160,6 +163,8 @@ private:
     void OnRead(const std::error_code& ec, std::size_t n);
     // Every byte that comes from the peer passes here.
     void Arrived(const char* bytes, std::size_t n);
+    void TraceReceived(const char* bytes, std::size_t n) const;
+    std::size_t ReadStraight(std::span<uint8_t> into);
     void Consumed(std::size_t n);
     void ClearReceived() noexcept;
     void StartWrite();
