@@ -56,8 +56,8 @@ void WakeWaitingLoops() noexcept {
     }
 }
 
-std::shared_ptr<EventLoop> EventLoop::Current() {
-    thread_local std::shared_ptr<EventLoop> loop = std::make_shared<EventLoop>();
+const std::shared_ptr<EventLoop>& EventLoop::Current() {
+    thread_local const std::shared_ptr<EventLoop> loop = std::make_shared<EventLoop>();
     return loop;
 }
 

@@ -23,8 +23,9 @@ namespace tessel {
 
 class EventLoop {
 public:
-    // The calling thread's loop, created on first use.
-    static std::shared_ptr<EventLoop> Current();
+    // The calling thread's loop, created on first use. A reference, so that
+    // a yield of DoEvents costs no count of owners; copy it to keep it.
+    static const std::shared_ptr<EventLoop>& Current();
 
     EventLoop();
     ~EventLoop();
@@ -62,7 +63,7 @@ public:
     void AddLookHook(const void* owner, std::function<void()> hook);
     void RemoveLookHook(const void* owner) noexcept;
 
-    static constexpr std::chrono::microseconds kCoalesceWindow{20};
+    static constexpr std::chrono::microseconds kCoalesceWindow{100};
 
 private:
     void ArmWake();

@@ -23,9 +23,16 @@ int16_t Saturated(std::size_t n) {
 
 CommControl::CommControl(std::shared_ptr<EventLoop> loop) : loop_(std::move(loop)) {
     // The control's own defaults: 9600 baud, no parity, 8 data bits, 1 stop bit, no handshake.
+    // Input is watched from just before the loop looks for events: arming
+    // the watch costs a system call, which then stays off the way from a
+    // reply's arrival to its reader.
+    loop_->AddLookHook(this, [this] { WatchInput(); });
 }
 
-CommControl::~CommControl() { Close(); }
+CommControl::~CommControl() {
+    loop_->RemoveLookHook(this);
+    Close();
+}
 
 void CommControl::CommPort(int16_t port) {
     if (port < 1) RaiseCommError(kCommInvalidPortNumber, "port numbers start at 1, not " + std::to_string(port));
@@ -93,7 +100,6 @@ void CommControl::PortOpen(bool open) {
     // What waits in the device came before this open: from an earlier
     // connection, or from whoever had the port before.
     DiscardInput(link);
-    WatchInput();
 }
 
 void CommControl::Close() noexcept {
@@ -122,7 +128,6 @@ void CommControl::InBufferCount(int16_t count) {
         RaiseCommError(kCommInvalidPropertyValue, "InBufferCount can only be set to 0 (discard input), not " +
                                                       std::to_string(count));
     DiscardInput(*link_);
-    WatchInput();
 }
 
 void CommControl::DiscardInput(Link& link) {
@@ -161,7 +166,6 @@ Variant CommControl::Input() {
                          ? Variant::Bytes(std::vector<uint8_t>(input_.begin(), input_.begin() + static_cast<std::ptrdiff_t>(take)))
                          : Variant(input_.substr(0, take));
     input_.erase(0, take);
-    WatchInput();
     return result;
 }
 
@@ -235,7 +239,6 @@ void CommControl::ReadNow(Link& link) {
     }
     link.mayHaveMore = n == room;
     if (n > 0) Arrived(link.buffer.data(), n);
-    WatchInput();
     if (n > 0) Raise(comEvReceive);
 }
 

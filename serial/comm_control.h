@@ -83,9 +83,8 @@ public:
     void PortOpen(bool open);
 
     // Bytes waiting to be read (at most 32767); writing 0 discards everything
-    // received so far: our queue, and the device's input, which is read
-    // until it is empty (the loop only waits for readiness, so it holds no
-    // bytes of its own).
+    // received so far: our queue, and the device's input, flushed (the loop
+    // only waits for readiness, so it holds no bytes of its own).
     int16_t InBufferCount();
     void InBufferCount(int16_t count);
     // Bytes not yet transmitted: our queue and the device's (at most 32767).
