@@ -6,6 +6,7 @@
 #include <initializer_list>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <utility>
 
 #include <gtest/gtest.h>
@@ -53,6 +54,9 @@ protected:
         setup().OnLine(false);
         setup().OnLine(true);
     }
+
+    // Status, Count and Error, as a host reads them after a call.
+    std::tuple<int, int, int> Words() { return {port().Status(), port().Count(), port().Error()}; }
 
     IPortSetup& setup() { return *comm; }
     IPort& port() { return *comm; }

@@ -1,18 +1,15 @@
 // clsComm against the simulated instrument: queries, checked sends with every
 // device error in its fixed order, blocks both ways.
 #include <numeric>
-#include <thread>
 
 #include <gmock/gmock.h>
 
-#include <tessel/events.h>
 #include <tessel/sim.h>
 
 #include "comm_fixture.h"
 
 using namespace tessel;
 using ::testing::ElementsAre;
-using namespace std::chrono_literals;
 
 namespace {
 
@@ -118,33 +115,4 @@ TEST_F(ClsCommInstrument, BlocksBothWays) {
     EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 6), "#43000");
     EXPECT_TRUE(std::equal(bytes.begin() + 6, bytes.end(), data.begin()));
     EXPECT_EQ(port().Receive(), "");  // the block reply's own CR LF
-}
-
-// Reading a block to its end, a block cut short by going off-line, a reply
-// nobody read: none of it may mix with the next reply.
-TEST_F(ClsCommInstrument, BlocksCutShortTextAfterBlocksAndUnaskedRepliesNeverMixWithTheNextReply) {
-    const std::string idn = sim::Config{}.identity;
-    port().TimeOut(0.3f);
-    for (int round = 0; round < 3; ++round) {
-        SCOPED_TRACE(round);
-        // A block cut short by going off-line. The terminal holds all of it:
-        // bytes an instrument is still sending after the next command has
-        // gone cannot be told from its reply.
-        block().ReceiveB(10, Variant("DATA? 12000"));
-        std::this_thread::sleep_for(100ms);
-        Reopen();
-        EXPECT_EQ(port().Receive(Variant("*IDN?")), idn);
-
-        // Text right after a block read to its end, one byte at a time at the end.
-        block().ReceiveB(6, Variant("DATA? 3"));  // "#13" and three bytes
-        block().ReceiveB(1);                      // CR
-        block().ReceiveB(1);                      // LF
-        EXPECT_EQ(port().Receive(Variant("*IDN?")), idn);
-
-        // A reply nobody read, then a query.
-        comm->SendDirect("*IDN?\r\n");
-        std::this_thread::sleep_for(20ms);
-        WaitForEvents(50ms);
-        EXPECT_EQ(port().Receive(Variant("*IDN?")), idn);
-    }
 }

@@ -1,8 +1,7 @@
 // clsComm's input in the sequences that leave bytes behind: a reply cut short
 // by going off-line, text read after a block, output the host never asked
 // for, a reply without end; against a scripted instrument on a
-// pseudo-terminal (the same sequences on the simulated instrument are in
-// test_clscomm_checked.cpp).
+// pseudo-terminal.
 #include <atomic>
 #include <chrono>
 #include <condition_variable>

@@ -2,8 +2,6 @@
 // pseudo-terminals, and every failure a host meets there.
 #include <termios.h>
 
-#include <tuple>
-
 #include <gmock/gmock.h>
 
 #include "comm_fixture.h"
@@ -32,7 +30,7 @@ protected:
 TEST_F(ClsCommSetup, StartsOffLineWithItsDefaultSettings) {
     EXPECT_FALSE(setup().OnLine());
     EXPECT_FLOAT_EQ(port().TimeOut(), 1.0f);
-    EXPECT_EQ(std::tuple(port().Status(), port().Count(), port().Error()), std::tuple(0, 0, 0));
+    EXPECT_EQ(Words(), std::tuple(0, 0, 0));
 
     auto settings = setup().Settings();
     EXPECT_EQ(settings, setup().Settings());  // the object itself, not a copy
