@@ -23,6 +23,12 @@ protected:
         Set(*driver, "Comm Port", Variant(number));
         return driver;
     }
+    static void OffAndOnLine(clsComm& driver) {
+        driver.IPortSetup_OnLine(false);
+        EXPECT_FALSE(driver.IPortSetup_OnLine());
+        driver.IPortSetup_OnLine(true);
+        EXPECT_TRUE(driver.IPortSetup_OnLine());
+    }
 };
 
 }  // namespace
@@ -53,34 +59,27 @@ TEST_F(ClsCommSetup, StartsOffLineWithItsDefaultSettings) {
     EXPECT_EQ(comm->GetMsCommErrorDescription(8007), "The device 's baud rate is unsupported");
 }
 
-TEST_F(ClsCommSetup, DefaultsApplyTheControlsSettingsTextAndRtsCts) {
+TEST_F(ClsCommSetup, DefaultsThenLabelsThenValuesOfEverySettingReachTheDeviceAtTheNextOnLine) {
     auto driver = Driver();
     driver->IPortSetup_OnLine(true);
-    EXPECT_TRUE(driver->IPortSetup_OnLine());
-    const auto line = pty.SlaveLine();
+    auto line = pty.SlaveLine();
     EXPECT_EQ(line.ospeed, 9600u);
-    EXPECT_TRUE(line.cflag & CRTSCTS);
-    EXPECT_FALSE(line.iflag & (IXON | IXOFF | IXANY));
-    EXPECT_FALSE(line.cflag & (CSTOPB | PARODD | CMSPAR));
-    EXPECT_FALSE(line.lflag & (ICANON | ECHO));  // raw
-}
+    EXPECT_EQ(line.cflag & (PARODD | CMSPAR | CSTOPB | CRTSCTS), static_cast<uint32_t>(CRTSCTS));
+    EXPECT_EQ(line.iflag & (IXON | IXOFF | IXANY), 0u);
+    EXPECT_EQ(line.lflag & (ICANON | ECHO), 0u);  // raw
 
-TEST_F(ClsCommSetup, LabelsAndValuesOfEverySettingReachTheDeviceAtTheNextOnLine) {
-    auto driver = Driver();
     for (const auto& [name, value] : {std::pair{"Baud Rate", Variant("28800")}, {"Parity", Variant("MARK")},
                                       {"Stop Bits", Variant("2")}, {"Handshaking", Variant("XOn/XOff")}})
         Set(*driver, name, value);
-    driver->IPortSetup_OnLine(true);
-    auto line = pty.SlaveLine();
+    OffAndOnLine(*driver);
+    line = pty.SlaveLine();
     EXPECT_EQ(line.ospeed, 28800u);
     EXPECT_EQ(line.cflag & (PARODD | CMSPAR | CSTOPB | CRTSCTS), static_cast<uint32_t>(PARODD | CMSPAR | CSTOPB));
     EXPECT_EQ(line.iflag & (IXON | IXOFF), static_cast<uint32_t>(IXON | IXOFF));
 
     Set(*driver, "Parity", "S");
     Set(*driver, "Handshaking", Variant(int16_t{3}));
-    driver->IPortSetup_OnLine(false);
-    EXPECT_FALSE(driver->IPortSetup_OnLine());
-    driver->IPortSetup_OnLine(true);
+    OffAndOnLine(*driver);
     line = pty.SlaveLine();
     EXPECT_EQ(line.cflag & (PARODD | CMSPAR | CRTSCTS), static_cast<uint32_t>(CMSPAR | CRTSCTS));
     EXPECT_EQ(line.iflag & (IXON | IXOFF), static_cast<uint32_t>(IXON | IXOFF));
