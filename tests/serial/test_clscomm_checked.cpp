@@ -10,22 +10,13 @@
 
 using namespace tessel;
 using ::testing::ElementsAre;
+using test::CaughtError;
 
 namespace {
 
 class ClsCommInstrument : public test::CommTest {
 protected:
     void SetUp() override { OnLine(server.SlavePath(), {{"Baud Rate", "115200"}}); }
-
-    // The error SendE raises, or number 0 when it passes.
-    ComError SendE(const std::string& command, Variant* ret = nullptr) {
-        try {
-            port().SendE(command, ret);
-        } catch (const ComError& e) {
-            return e;
-        }
-        return ComError(0, "", "");
-    }
 
     sim::PtyServer server;
 };
@@ -37,7 +28,7 @@ TEST_F(ClsCommInstrument, QueriesCommandsAndCheckedQueries) {
     port().Send("SOUR:VOLT 1.25");
     EXPECT_EQ(port().Receive("MEAS:VOLT?"), "+1.250000E+00");
     Variant reply;
-    EXPECT_EQ(SendE("MEAS:VOLT?", &reply).Number, 0);
+    port().SendE("MEAS:VOLT?", &reply);
     EXPECT_EQ(reply, Variant("+1.250000E+00"));
     // Status and Count are what the last nested message left: the *ESR? reply.
     EXPECT_EQ(port().Count(), 1);
@@ -47,8 +38,7 @@ TEST_F(ClsCommInstrument, CheckedSendSendsItsMessagesInOrder) {
     // Short enough that the polls (there is no pause between them) fit the log.
     EXPECT_EQ(port().Receive("SYST:OPT 0.01; *OPC?"), "1");  // answered: the instrument has it
     server.Access([](sim::Instrument& i) { i.ClearMessageLog(); });
-    const ComError e = SendE("INIT");
-    EXPECT_EQ(e.Number, 0) << e.Description;
+    port().SendE("INIT");
     const auto log = server.MessageLog();
     ASSERT_GE(log.size(), 6u);
     EXPECT_THAT(std::vector<std::string>(log.begin(), log.begin() + 5),
@@ -81,23 +71,24 @@ TEST_F(ClsCommInstrument, DeviceErrorsInTheirFixedOrderAndStatusReplyFaults) {
          }) {
         SCOPED_TRACE(c.command);
         if (c.fixedQuery) server.Access([&](sim::Instrument& i) { i.SetFixedReply(c.fixedQuery, c.fixedReply); });
-        test::ExpectError(SendE(c.command), c.number, "clsComm.IPort_SendE", c.description);
+        test::ExpectError(CaughtError([&] { port().SendE(c.command); }), c.number, "clsComm.IPort_SendE",
+                          c.description);
         if (c.fixedQuery) server.Access([&](sim::Instrument& i) { i.ClearFixedReply(c.fixedQuery); });
     }
 }
 
 TEST_F(ClsCommInstrument, QueryWithoutReturnIsRefusedAfterTheInstrumentAnswered) {
     server.Access([](sim::Instrument& i) { i.ClearMessageLog(); });
-    test::ExpectError(SendE("MEAS:VOLT?"), kObjectErrorBase + kErrReturnParameterMissing, "clsComm.IPort_SendE",
-                      "Return parameter missing");
+    test::ExpectError(CaughtError([&] { port().SendE("MEAS:VOLT?"); }), kObjectErrorBase + kErrReturnParameterMissing,
+                      "clsComm.IPort_SendE", "Return parameter missing");
     EXPECT_EQ(server.MessageLog().back(), "MEAS:VOLT?; *OPC");
 }
 
 TEST_F(ClsCommInstrument, AnInstrumentThatNeverCompletes) {
     port().Send("SYST:OPT INF");
     port().TimeOut(0.5f);
-    test::ExpectError(SendE("INIT"), kObjectErrorBase + kErrEventRegisterClear, "clsComm.IPort_SendE",
-                      "Event register was unexpectedly clear");
+    test::ExpectError(CaughtError([&] { port().SendE("INIT"); }), kObjectErrorBase + kErrEventRegisterClear,
+                      "clsComm.IPort_SendE", "Event register was unexpectedly clear");
 }
 
 TEST_F(ClsCommInstrument, BlocksBothWays) {

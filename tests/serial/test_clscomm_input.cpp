@@ -73,10 +73,8 @@ private:
         }
     }
     void Answering(bool answering) {
-        {
-            std::lock_guard lock(mutex_);
-            answering_ = answering;
-        }
+        std::lock_guard lock(mutex_);
+        answering_ = answering;
         written_.notify_all();
     }
 
