@@ -312,11 +312,9 @@ TEST_F(SerialSettingsTest, HangUpIs8020) {
     pty.CloseMaster();
     char c = 0;
     EXPECT_EQ(::read(device->Fd(), &c, 1), 0) << "a read of 0 is how a hang-up shows";
+    std::array<char, 8> buffer{};
     const std::function<void()> calls[] = {[&] { device->Write(Bytes("x")); }, [&] { device->InputPending(); },
-                                           [&] {
-                                               std::array<char, 8> buffer{};
-                                               device->Read(buffer);
-                                           }};
+                                           [&] { device->Read(buffer); }};
     for (const auto& call : calls) {
         const ComError e = CaughtError(call);
         ExpectControlError(e, 8020);
