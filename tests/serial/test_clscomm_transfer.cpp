@@ -1,56 +1,34 @@
 // clsComm transfers against a scripted instrument on the master side of a
 // pseudo-terminal: framing, counts, status words, time-outs, the host's run
 // state and stop request, block and direct access.
-#include <termios.h>
-
-#include <atomic>
 #include <chrono>
 #include <functional>
 #include <thread>
 
-#include <gtest/gtest.h>
-
-#include <tessel/comm.h>
-#include <tessel/error.h>
-#include <tessel/host.h>
-#include <tessel/serial_ports.h>
 #include <tessel/timeout.h>
 
-#include "support/errors.h"
-#include "support/pty.h"
+#include "comm_fixture.h"
 
 using namespace tessel;
 using namespace std::chrono_literals;
+using test::CaughtError;
+using test::ExpectError;
+using test::kTimedOut;
 
 namespace {
 
-using test::CaughtError;
-
-constexpr int16_t kPort = 8;
-using test::kTimedOut;
-
 std::string Text(const std::vector<uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
 
-class ClsCommTransfer : public ::testing::Test {
+class ClsCommTransfer : public test::CommTest {
 protected:
     void SetUp() override {
-        DefaultHostControl().Reset();
-        AssignSerialPort(kPort, pty.SlavePath());
-        IPortSetup& setup = *comm;
-        setup.Settings()->Item("Comm Port")->Value(-1, -1, Variant(kPort));
-        setup.Settings()->Item("Handshaking")->Value(-1, -1, "None");
-        setup.OnLine(true);
+        OnLine(pty.SlavePath(), {{"Handshaking", "None"}});
         port().TimeOut(0.3f);
     }
     void TearDown() override {
         if (instrument.joinable()) instrument.join();
-        DefaultHostControl().Reset();
         clsTimeout::SetClock(nullptr);
-        AssignSerialPort(kPort, "");
     }
-
-    IPort& port() { return *comm; }
-    IPortB& block() { return *comm; }
 
     // The instrument's side: waits for `count` bytes, then sends each piece
     // with a pause before it, on its own thread.
@@ -65,8 +43,20 @@ protected:
     }
     void Finish() { instrument.join(); }
 
-    test::PseudoTerminal pty;
-    std::shared_ptr<clsComm> comm = std::make_shared<clsComm>();
+    // Back on-line with XON/XOFF, then the instrument holds the output.
+    void HoldByXoff() {
+        setup().OnLine(false);
+        test::Set(*comm, "Handshaking", "XOn/XOff");
+        setup().OnLine(true);
+        pty.Send("\x13");
+        std::this_thread::sleep_for(20ms);
+    }
+    // Input the kernel has handed to the slave side.
+    void Arrived(const std::string& text) {
+        pty.Send(text);
+        std::this_thread::sleep_for(20ms);
+    }
+
     std::thread instrument;
     std::string heard;
 };
@@ -76,9 +66,7 @@ protected:
 TEST_F(ClsCommTransfer, SendAppendsCrLfAndCountsTheCommandOnly) {
     port().Send("*CLS");
     EXPECT_EQ(Text(pty.Receive(6)), "*CLS\r\n");
-    EXPECT_EQ(port().Status(), 256);
-    EXPECT_EQ(port().Count(), 4);
-    EXPECT_EQ(port().Error(), 0);
+    EXPECT_EQ(Words(), std::tuple(256, 4, 0));
 }
 
 TEST_F(ClsCommTransfer, ReceiveSendsTheQueryAndStripsTheTerminators) {
@@ -98,14 +86,12 @@ TEST_F(ClsCommTransfer, ReceiveSendsTheQueryAndStripsTheTerminators) {
         Finish();
         EXPECT_EQ(heard, "MEAS?");
         EXPECT_EQ(Text(pty.Receive(2)), "\r\n");
-        EXPECT_EQ(port().Status(), 256);
-        EXPECT_EQ(port().Count(), static_cast<int32_t>(c.reply.size()));
+        EXPECT_EQ(Words(), std::tuple(256, static_cast<int>(c.reply.size()), 0));
     }
 }
 
 TEST_F(ClsCommTransfer, ReceiveWithACommandDropsStaleInputFirst) {
-    pty.Send("stale\r\n");
-    std::this_thread::sleep_for(20ms);
+    Arrived("stale\r\n");
     Answer(7, {"fresh\r\n"});
     EXPECT_EQ(port().Receive("*IDN?"), "fresh");
     Finish();
@@ -123,22 +109,16 @@ TEST_F(ClsCommTransfer, ReceiveWithACommandDropsStaleInputFirst) {
 TEST_F(ClsCommTransfer, APartialReplyTimesOutWithItsCount) {
     pty.Send("1.2");
     port().TimeOut(0.25f);
-    auto e = CaughtError([&] { port().Receive(); });
-    EXPECT_EQ(e.Number, kTimedOut);
-    EXPECT_EQ(e.Source, "clsComm.IPort_Receive");
-    EXPECT_EQ(e.Description, "Receive timed out after 0.25 seconds");
-    EXPECT_EQ(port().Status(), 34048);
-    EXPECT_EQ(port().Error(), 6);
-    EXPECT_EQ(port().Count(), 3);
+    ExpectError(CaughtError([&] { port().Receive(); }), kTimedOut, "clsComm.IPort_Receive",
+                "Receive timed out after 0.25 seconds");
+    EXPECT_EQ(Words(), std::tuple(34048, 3, 6));
 
     // Nothing at all: the same error with Count 0; Error stays 6 afterwards.
     port().TimeOut(1.0f / 8);
-    e = CaughtError([&] { port().Receive(); });
-    EXPECT_EQ(e.Description, "Receive timed out after 0.125 seconds");
-    EXPECT_EQ(port().Count(), 0);
+    EXPECT_EQ(CaughtError([&] { port().Receive(); }).Description, "Receive timed out after 0.125 seconds");
+    EXPECT_EQ(Words(), std::tuple(34048, 0, 6));
     port().Send("X");
-    EXPECT_EQ(port().Status(), 256);
-    EXPECT_EQ(port().Error(), 6);
+    EXPECT_EQ(Words(), std::tuple(256, 1, 6));
 }
 
 TEST_F(ClsCommTransfer, RunStateEndsReceiveQuietlyOnlyWhenNothingArrived) {
@@ -146,26 +126,14 @@ TEST_F(ClsCommTransfer, RunStateEndsReceiveQuietlyOnlyWhenNothingArrived) {
     port().Send("before");
     DefaultHostControl().SetRunState(8);
     EXPECT_EQ(port().Receive(), "");
-    EXPECT_EQ(port().Status(), 256);  // untouched
-    EXPECT_EQ(port().Count(), 6);
+    EXPECT_EQ(Words(), std::tuple(256, 6, 0));  // untouched
 
-    pty.Send("partial");
-    std::this_thread::sleep_for(20ms);  // the kernel hands it to the slave side
-    auto e = CaughtError([&] { port().Receive(); });
-    EXPECT_EQ(e.Number, kTimedOut);
-    EXPECT_EQ(port().Status(), 34048);
-    EXPECT_EQ(port().Count(), 7);
+    Arrived("partial");
+    EXPECT_EQ(CaughtError([&] { port().Receive(); }).Number, kTimedOut);
+    EXPECT_EQ(Words(), std::tuple(34048, 7, 6));
 }
 
-TEST_F(ClsCommTransfer, StopRequestEndsReceiveQuietlyEvenWithAReply) {
-    pty.Send("ready\r\n");
-    DefaultHostControl().SetStopRequested(true);
-    EXPECT_EQ(port().Receive(), "");
-    EXPECT_EQ(port().Status(), 0);
-    EXPECT_EQ(port().Count(), 0);
-}
-
-TEST_F(ClsCommTransfer, AStopFromAnotherThreadEndsAWaitAtOnce) {
+TEST_F(ClsCommTransfer, AStopEndsAWaitAtOnceAndEndsReceiveQuietlyEvenWithAReply) {
     port().TimeOut(30.0f);
     std::thread stopper([] {
         std::this_thread::sleep_for(50ms);
@@ -175,20 +143,19 @@ TEST_F(ClsCommTransfer, AStopFromAnotherThreadEndsAWaitAtOnce) {
     EXPECT_EQ(port().Receive(), "");
     stopper.join();
     EXPECT_LT(std::chrono::steady_clock::now() - start, 30s);
+
+    DefaultHostControl().Reset();
+    pty.Send("ready\r\n");
+    DefaultHostControl().SetStopRequested(true);
+    EXPECT_EQ(port().Receive(), "");
+    EXPECT_EQ(Words(), std::tuple(0, 0, 0));
 }
 
 TEST_F(ClsCommTransfer, SendTimesOutWhileXoffHoldsTheOutput) {
-    comm->IPortSetup_OnLine(false);
-    static_cast<IPortSetup&>(*comm).Settings()->Item("Handshaking")->Value(-1, -1, "XOn/XOff");
-    comm->IPortSetup_OnLine(true);
-    pty.Send("\x13");  // XOFF from the instrument
-    std::this_thread::sleep_for(20ms);
+    HoldByXoff();
     port().TimeOut(0.2f);
-    auto e = CaughtError([&] { port().Send("*RST"); });
-    EXPECT_EQ(e.Number, kTimedOut);
-    EXPECT_EQ(e.Source, "clsComm.IPort_Send");
-    EXPECT_EQ(e.Description, "Send timed out");
-    EXPECT_EQ(port().Status(), 0);  // a send time-out sets no field
+    ExpectError(CaughtError([&] { port().Send("*RST"); }), kTimedOut, "clsComm.IPort_Send", "Send timed out");
+    EXPECT_EQ(Words(), std::tuple(0, 0, 0));  // a send time-out sets no field
 
     // The run state ends the drain wait at once, also as a time-out.
     port().TimeOut(30.0f);
@@ -203,83 +170,58 @@ TEST_F(ClsCommTransfer, SendTimesOutWhileXoffHoldsTheOutput) {
 }
 
 TEST_F(ClsCommTransfer, SendWaitIsCappedAtFourSecondsWhileReceiveWaitsItsTimeOut) {
-    // A clock that moves a quarter second at every reading.
-    double now = 1000.0;
+    double now = 1000.0;  // a clock that moves a quarter second at every reading
     clsTimeout::SetClock([&now] { return now += 0.25; });
-    comm->IPortSetup_OnLine(false);
-    static_cast<IPortSetup&>(*comm).Settings()->Item("Handshaking")->Value(-1, -1, "XOn/XOff");
-    comm->IPortSetup_OnLine(true);
-    pty.Send("\x13");
-    std::this_thread::sleep_for(20ms);
+    HoldByXoff();
     port().TimeOut(10.0f);
-
-    double start = now;
-    EXPECT_EQ(CaughtError([&] { port().Send("X"); }).Number, kTimedOut);
-    EXPECT_GT(now - start, 4.0);
-    EXPECT_LT(now - start, 6.0);  // a pass reads the clock three times
-
-    start = now;
-    EXPECT_EQ(CaughtError([&] { port().Receive(); }).Number, kTimedOut);
-    EXPECT_GT(now - start, 10.0);
-    EXPECT_LT(now - start, 12.0);
+    for (const auto& [call, least] : {std::pair<std::function<void()>, double>{[&] { port().Send("X"); }, 4.0},
+                                      {[&] { port().Receive(); }, 10.0}}) {
+        const double start = now;
+        EXPECT_EQ(CaughtError(call).Number, kTimedOut);
+        EXPECT_GT(now - start, least);
+        EXPECT_LT(now - start, least + 2);  // a pass reads the clock three times
+    }
     pty.Send("\x11");
 }
 
-TEST_F(ClsCommTransfer, ReceiveBTakesOnlyWhatWasAsked) {
-    pty.Send("ABCDEF");
-    std::this_thread::sleep_for(20ms);
+TEST_F(ClsCommTransfer, ReceiveBTakesOnlyWhatWasAskedAndLimitsTextReadsUntilTheNextOnLine) {
+    Arrived("ABCDEF");
     Variant got = block().ReceiveB(4);
     EXPECT_EQ(got, Variant::Bytes({'A', 'B', 'C', 'D'}));
     EXPECT_EQ(got.AsBytes().LowerBound(), 0);
-    EXPECT_EQ(port().Status(), 256);
-    EXPECT_EQ(port().Count(), 4);
+    EXPECT_EQ(Words(), std::tuple(256, 4, 0));
     // The rest stays, and text reads now take at most the last block's take.
     EXPECT_EQ(comm->ReceiveDirect(), "EF");
-    pty.Send("123456");
-    std::this_thread::sleep_for(20ms);
+    Arrived("123456");
     EXPECT_EQ(comm->ReceiveDirect(), "1234");  // InputLen is still 4
     EXPECT_EQ(comm->ReceiveDirect(), "56");
     // Receive absorbs the short reads: it reads on until the line feed.
     pty.Send("a longer reply\r\n");
     EXPECT_EQ(port().Receive(), "a longer reply");
-    // The next on-line sets InputLen back to 0.
-    comm->IPortSetup_OnLine(false);
-    comm->IPortSetup_OnLine(true);
-    pty.Send("123456");
-    std::this_thread::sleep_for(20ms);
+    Reopen();  // sets InputLen back to 0
+    Arrived("123456");
     EXPECT_EQ(comm->ReceiveDirect(), "123456");
 }
 
 TEST_F(ClsCommTransfer, ReceiveBWithACommandCarriesBinaryBytes) {
     const std::string payload("\x00\r\n\xff\x13", 5);
     Answer(8, {"#15" + payload});
-    Variant got = block().ReceiveB(8, "DATA? 5");
+    EXPECT_EQ(block().ReceiveB(8, "DATA? 5").ToString(), "#15" + payload);
     Finish();
     EXPECT_EQ(heard, "DATA? 5\r");
-    EXPECT_EQ(got.ToString(), "#15" + payload);
 }
 
-TEST_F(ClsCommTransfer, ReceiveBTimeOutDropsThePartialBlockAndReturnsToText) {
+TEST_F(ClsCommTransfer, ReceiveBTimeOutDropsThePartialBlockAndReturnsToTextAndCountsBelowOneAreRefused) {
     pty.Send("AB");
-    auto e = CaughtError([&] { block().ReceiveB(5); });
-    EXPECT_EQ(e.Number, kTimedOut);
-    EXPECT_EQ(e.Source, "clsComm.IPortB_ReceiveB");
-    EXPECT_EQ(e.Description, "Receive timed out after 0.3 seconds");
-    EXPECT_EQ(port().Status(), 34048);
-    EXPECT_EQ(port().Count(), 0);
-    EXPECT_EQ(port().Error(), 6);
+    ExpectError(CaughtError([&] { block().ReceiveB(5); }), kTimedOut, "clsComm.IPortB_ReceiveB",
+                "Receive timed out after 0.3 seconds");
+    EXPECT_EQ(Words(), std::tuple(34048, 0, 6));
     // Back in text mode: a direct read hands over text, not a byte array.
-    pty.Send("xyz");
-    std::this_thread::sleep_for(20ms);
+    Arrived("xyz");
     EXPECT_EQ(comm->ReceiveDirectV().Type(), VarType::String);
-}
 
-TEST_F(ClsCommTransfer, ReceiveBRefusesCountsBelowOne) {
-    for (int16_t count : {int16_t{0}, int16_t{-3}}) {
-        auto e = CaughtError([&] { block().ReceiveB(count); });
-        EXPECT_EQ(e.Number, kErrSubscriptOutOfRange);
-        EXPECT_EQ(e.Source, "clsComm.IPortB_ReceiveB");
-    }
+    for (int16_t count : {int16_t{0}, int16_t{-3}})
+        ExpectError(CaughtError([&] { block().ReceiveB(count); }), kErrSubscriptOutOfRange, "clsComm.IPortB_ReceiveB");
 }
 
 TEST_F(ClsCommTransfer, RunStateEndsReceiveBQuietlyDroppingWhatCame) {
@@ -287,26 +229,22 @@ TEST_F(ClsCommTransfer, RunStateEndsReceiveBQuietlyDroppingWhatCame) {
     pty.Send("AB");
     DefaultHostControl().SetRunState(8);
     EXPECT_EQ(block().ReceiveB(5), Variant(std::string()));
-    EXPECT_EQ(port().Status(), 0);
+    EXPECT_EQ(Words(), std::tuple(0, 0, 0));
 }
 
 TEST_F(ClsCommTransfer, SendBWritesCommandBlockAndTerminator) {
     ByteArray data{{1, 2, 3}, 5};  // bounds 5..7 count the same as 0..2
     block().SendB(true, Variant(data), "DATA ");
     EXPECT_EQ(pty.Receive(10), (std::vector<uint8_t>{'D', 'A', 'T', 'A', ' ', 1, 2, 3, '\r', '\n'}));
-    EXPECT_EQ(port().Count(), 10);
-    EXPECT_EQ(port().Status(), 256);
+    EXPECT_EQ(Words(), std::tuple(256, 10, 0));
 
     block().SendB(false, Variant::Bytes({9, 9}));
     EXPECT_EQ(pty.Receive(2), (std::vector<uint8_t>{9, 9}));
     EXPECT_TRUE(pty.Receive(1, 50ms).empty());
-    EXPECT_EQ(port().Count(), 2);
-}
+    EXPECT_EQ(Words(), std::tuple(256, 2, 0));
 
-TEST_F(ClsCommTransfer, SendBOfTextSendsItThenFailsToCountIt) {
-    auto e = CaughtError([&] { block().SendB(false, Variant("abc")); });
-    EXPECT_EQ(e.Number, kErrTypeMismatch);
-    EXPECT_EQ(e.Source, "clsComm.IPortB_SendB");
+    // Text is sent, then fails to be counted.
+    ExpectError(CaughtError([&] { block().SendB(false, Variant("abc")); }), kErrTypeMismatch, "clsComm.IPortB_SendB");
     EXPECT_EQ(Text(pty.Receive(3)), "abc");
     EXPECT_EQ(port().Status(), 256);
 }
@@ -317,21 +255,16 @@ TEST_F(ClsCommTransfer, DirectAccessMovesCharactersExactly) {
     EXPECT_EQ(port().Count(), 4);
     EXPECT_EQ(comm->ReceiveDirectV(), Variant(std::string()));  // nothing waiting, no wait
     EXPECT_EQ(port().Count(), 0);
-    pty.Send("in\r\n");
-    std::this_thread::sleep_for(20ms);
+    Arrived("in\r\n");
     EXPECT_EQ(comm->ReceiveDirect(), "in\r\n");
-    EXPECT_EQ(port().Count(), 4);
-    EXPECT_EQ(port().Status(), 256);
+    EXPECT_EQ(Words(), std::tuple(256, 4, 0));
 }
 
 TEST_F(ClsCommTransfer, AnInstrumentThatHangsUpIsAControlError) {
-    pty.Send("half a rep");
-    std::this_thread::sleep_for(20ms);
+    Arrived("half a rep");
     pty.CloseMaster();
     port().TimeOut(5.0f);
-    auto e = CaughtError([&] { port().Receive(); });
-    EXPECT_EQ(e.Number, 8020);
-    EXPECT_EQ(e.Source, "MSComm");
-    EXPECT_EQ(e.Description, "Error reading comm device");
+    const ComError e = CaughtError([&] { port().Receive(); });
+    ExpectError(e, 8020, "MSComm", "Error reading comm device");
     EXPECT_FALSE(e.Detail.empty());
 }
