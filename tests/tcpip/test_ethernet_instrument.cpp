@@ -15,7 +15,7 @@ class InstrumentTest : public EthernetTest {
 protected:
     void SetUp() override {
         EthernetTest::SetUp();
-        Configure(Variant("127.0.0.1"), Variant(static_cast<int32_t>(server.Port())));
+        Configure(server.Port());
         eth->OnLine(true);
     }
 
@@ -35,15 +35,11 @@ TEST_F(InstrumentTest, AQueryReturnsTheReplyWithoutItsLineEndAndSoDoesSendE) {
 }
 
 TEST_F(InstrumentTest, SendEReportsTheDevicesErrors) {
-    ComError e = CaughtError([&] { eth->SendE("SOUR:VOLT 100"); });  // beyond the source's range
-    EXPECT_EQ(e.Number, kObjectErrorBase + kErrExecutionError);
-    EXPECT_EQ(e.Source, "clsEthernet.IPort_SendE");
-    EXPECT_EQ(e.Description, "Device reports a execution error");
-
-    e = CaughtError([&] { eth->SendE("NO:SUCH:COMMand"); });
-    EXPECT_EQ(e.Number, kObjectErrorBase + kErrCommandError);
-    EXPECT_EQ(e.Source, "clsEthernet.IPort_SendE");
-
+    EXPECT_TRUE(Raises([&] { eth->SendE("SOUR:VOLT 100"); },  // beyond the source's range
+                       kObjectErrorBase + kErrExecutionError, "clsEthernet.IPort_SendE",
+                       "Device reports a execution error"));
+    EXPECT_TRUE(Raises([&] { eth->SendE("NO:SUCH:COMMand"); }, kObjectErrorBase + kErrCommandError,
+                       "clsEthernet.IPort_SendE"));
     eth->SendE("SOUR:VOLT 1.5");  // the errors were read and cleared
     Variant volts;
     eth->SendE("SOUR:VOLT?", &volts);
