@@ -1,6 +1,9 @@
 // clsEthernet moving text and blocks against a loopback peer: framing,
-// counts and status words, time-outs, stops, and a peer that goes away.
+// counts and status words, the checked send, time-outs, stops, and a peer
+// that goes away.
 #include <thread>
+
+#include <tessel/sim.h>
 
 #include "ethernet_fixture.h"
 
@@ -58,6 +61,25 @@ TEST_F(EthernetTest, TimeOutInWholeSecondsAndAReplyEndingInALoneLineFeedTimesOut
     EXPECT_EQ(eth->Receive(), "x");
     EXPECT_EQ(eth->Status(), 0x100);
     EXPECT_EQ(eth->Error(), 6) << "a later success leaves it";
+}
+
+// The checked send on the simulated instrument: a query's reply, and the
+// errors the device reports, read and cleared.
+TEST_F(EthernetTest, SendEReturnsTheQuerysReplyAndReportsTheDevicesErrors) {
+    sim::TcpServer server;
+    Configure(server.Port());
+    eth->OnLine(true);
+    Variant reply;
+    eth->SendE("*IDN?", &reply);
+    EXPECT_EQ(reply, Variant(sim::Config{}.identity));
+    EXPECT_TRUE(Raises([&] { eth->SendE("SOUR:VOLT 100"); },  // beyond the source's range
+                       kObjectErrorBase + kErrExecutionError, "clsEthernet.IPort_SendE",
+                       "Device reports a execution error"));
+    EXPECT_TRUE(Raises([&] { eth->SendE("NO:SUCH:COMMand"); }, kObjectErrorBase + kErrCommandError,
+                       "clsEthernet.IPort_SendE"));
+    eth->SendE("SOUR:VOLT 1.5");
+    eth->SendE("SOUR:VOLT?", &reply);
+    EXPECT_DOUBLE_EQ(reply.ToDouble(), 1.5);
 }
 
 TEST_F(EthernetTest, SendAndSendBWriteCommandBlockAndLineFeedAndCountThem) {
