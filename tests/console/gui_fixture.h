@@ -11,9 +11,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cmath>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -27,28 +27,31 @@ namespace tessel::test {
 inline constexpr int kScreenWidth = 1024, kScreenHeight = 768, kDpi = 96;
 inline constexpr double kTwipsPerPixel = 1440.0 / kDpi;
 
-// Where the message form's buttons must be, from its client size, in pixels.
-struct Buttons {
-    double okCentreX, cancelCentreX, centreY;
-};
-inline Buttons ExpectedButtons(const WindowGeometry& w) {
-    const double okLeft = (w.width * kTwipsPerPixel - (2 * 975 + 100)) / 2 / kTwipsPerPixel;
-    const double half = 975 / kTwipsPerPixel / 2;
-    return {okLeft + half, okLeft + (975 + 100) / kTwipsPerPixel + half,
-            w.height - 515 / kTwipsPerPixel + 315 / kTwipsPerPixel / 2};
+// Asks a window to close as its window manager's close control would
+// (close_request.cpp). Throws std::runtime_error when the display cannot be opened.
+void SendCloseRequest(unsigned long window);
+
+using Act = std::function<void(const WindowGeometry&)>;
+
+// A click on the message form's OK (0) or Cancel (1) button, where the
+// buttons must be from the form's client size.
+inline void ClickButton(const WindowGeometry& w, int button) {
+    const double x = (w.width * kTwipsPerPixel - (2 * 975 + 100)) / 2 + button * (975 + 100) + 975 / 2.0;
+    const double y = w.height * kTwipsPerPixel - 515 + 315 / 2.0;
+    Click(w, static_cast<int>(x / kTwipsPerPixel), static_cast<int>(y / kTwipsPerPixel));
 }
+inline void ClickOK(const WindowGeometry& w) { ClickButton(w, 0); }
+inline void ClickCancel(const WindowGeometry& w) { ClickButton(w, 1); }
 
 class Operator {
 public:
     // Plays `act` on the window titled `title` once it shows.
-    Operator(std::string title, std::function<void(const WindowGeometry&)> act)
+    Operator(std::string title, Act act)
         : thread_([this, title, act] {
               try {
-                  const WindowGeometry w = FindWindow(title);
-                  seen_ = w;
-                  act(w);
-                  for (int i = 0; i < 30 && !returned_; ++i)
-                      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                  seen_ = FindWindow(title);
+                  act(seen_);
+                  for (int i = 0; i < 30 && !returned_; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
                   if (!returned_) throw std::runtime_error("the call did not return after the answer");
               } catch (const std::exception& e) {
                   failure_ = e.what();
@@ -93,12 +96,26 @@ protected:
 
     IPort& port() { return *gui_; }
     IPortSetup& setup() { return *gui_; }
-    // A fresh title for each window of one test, so that the operator never
-    // finds the previous one.
-    std::string NextTitle() {
+    void Set(const char* setting, const Variant& value) { setup().Settings()->Item(setting)->Value(-1, -1, value); }
+
+    // Runs `call` while `act` plays the operator on a window with a fresh
+    // title (the operator never finds the previous one); the error raised, if any.
+    std::optional<ComError> Answered(const Act& act, const std::function<void()>& call, WindowGeometry* seen = nullptr) {
         const std::string title = title_ + " " + std::to_string(++windows_);
         setup().Name(title);
-        return title;
+        Operator person(title, act);
+        std::optional<ComError> raised;
+        try {
+            call();
+        } catch (const ComError& e) {
+            raised = e;
+        }
+        EXPECT_EQ(person.Finish(), "");
+        if (seen != nullptr) *seen = person.Seen();
+        return raised;
+    }
+    std::optional<ComError> Sent(const std::string& message, const Act& act, WindowGeometry* seen = nullptr) {
+        return Answered(act, [&] { port().Send(message); }, seen);
     }
 
     static inline std::unique_ptr<Xvfb> server_;
