@@ -43,42 +43,6 @@ inline void ClickButton(const WindowGeometry& w, int button) {
 inline void ClickOK(const WindowGeometry& w) { ClickButton(w, 0); }
 inline void ClickCancel(const WindowGeometry& w) { ClickButton(w, 1); }
 
-class Operator {
-public:
-    // Plays `act` on the window titled `title` once it shows.
-    Operator(std::string title, Act act)
-        : thread_([this, title, act] {
-              try {
-                  seen_ = FindWindow(title);
-                  act(seen_);
-                  for (int i = 0; i < 30 && !returned_; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
-                  if (!returned_) throw std::runtime_error("the call did not return after the answer");
-              } catch (const std::exception& e) {
-                  failure_ = e.what();
-                  DefaultHostControl().RequestStop();
-              }
-          }) {}
-    ~Operator() { Finish(); }
-    Operator(const Operator&) = delete;
-    Operator& operator=(const Operator&) = delete;
-
-    // Call once the call under test returned: waits for the operator; what
-    // went wrong on its side, empty if nothing.
-    std::string Finish() {
-        returned_ = true;
-        if (thread_.joinable()) thread_.join();
-        return failure_;
-    }
-    // The window as found (call after Finish).
-    const WindowGeometry& Seen() const { return seen_; }
-
-private:
-    WindowGeometry seen_;
-    std::string failure_;
-    std::atomic<bool> returned_{false};
-    std::thread thread_;
-};
-
 class GuiWindows : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { server_ = std::make_unique<Xvfb>(kScreenWidth, kScreenHeight, kDpi); }
@@ -98,20 +62,35 @@ protected:
     IPortSetup& setup() { return *gui_; }
     void Set(const char* setting, const Variant& value) { setup().Settings()->Item(setting)->Value(-1, -1, value); }
 
-    // Runs `call` while `act` plays the operator on a window with a fresh
-    // title (the operator never finds the previous one); the error raised, if any.
+    // Runs `call` while an operator thread plays `act` on its window, shown
+    // with a fresh title (so never the previous one); the error raised, if any.
     std::optional<ComError> Answered(const Act& act, const std::function<void()>& call, WindowGeometry* seen = nullptr) {
         const std::string title = title_ + " " + std::to_string(++windows_);
         setup().Name(title);
-        Operator person(title, act);
+        std::atomic<bool> returned{false};
+        std::string failure;
+        WindowGeometry found;
         std::optional<ComError> raised;
-        try {
-            call();
-        } catch (const ComError& e) {
-            raised = e;
+        {
+            std::jthread person([&] {
+                try {
+                    act(found = FindWindow(title));
+                    for (int i = 0; i < 30 && !returned; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                    if (!returned) throw std::runtime_error("the call did not return after the answer");
+                } catch (const std::exception& e) {
+                    failure = e.what();
+                    DefaultHostControl().RequestStop();
+                }
+            });
+            try {
+                call();
+            } catch (const ComError& e) {
+                raised = e;
+            }
+            returned = true;
         }
-        EXPECT_EQ(person.Finish(), "");
-        if (seen != nullptr) *seen = person.Seen();
+        EXPECT_EQ(failure, "");
+        if (seen != nullptr) *seen = found;
         return raised;
     }
     std::optional<ComError> Sent(const std::string& message, const Act& act, WindowGeometry* seen = nullptr) {

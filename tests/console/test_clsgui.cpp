@@ -22,9 +22,8 @@ TEST(ClsGUI, ASendShownToNobodyIsStillTracedUnderThePortsName) {
     static_cast<IPort&>(*gui).Send("VOLT 5");
     const auto records = trace.Records();
     ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records[0].direction, TraceDirection::Sent);
-    EXPECT_EQ(records[0].port, "console Bench");
-    EXPECT_EQ(records[0].bytes, "VOLT 5");
+    EXPECT_EQ(std::tuple(records[0].direction, records[0].port, records[0].bytes),
+              std::tuple(TraceDirection::Sent, "console Bench", "VOLT 5"));
 }
 
 TEST(ClsGUI, ImplementsTheTwoInterfacesOnly) {

@@ -1,14 +1,11 @@
 // The operator console without a display: the controlling terminal, played on
 // a pseudo-terminal, and no console at all.
 #include <dlfcn.h>
-#include <pty.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <functional>
 #include <string>
 
@@ -23,19 +20,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// What a call did, as one line the parent can read: the answer or the error,
-// and whether the window module got loaded.
-std::string Outcome(const std::function<std::string()>& call) {
-    std::string line;
-    try {
-        line = "RESULT[" + call() + "]";
-    } catch (const ComError& e) {
-        line = "ERROR[" + std::to_string(e.Number) + "|" + e.Source + "|" + e.Description + "]";
-    }
-    const bool loaded = ::dlopen(TESSEL_CONSOLE_MODULE, RTLD_LAZY | RTLD_NOLOAD) != nullptr;
-    return line + (loaded ? " module loaded" : " module not loaded") + "\n";
-}
-
 // A child process with no display running `call`: with a fresh
 // pseudo-terminal as its controlling terminal, on whose master side the test
 // plays the operator, or with no terminal at all. Its outcome line comes out
@@ -49,7 +33,14 @@ public:
         if (pid_ == 0) {
             if (!terminal && (::setsid() < 0 || ::dup2(fds[1], 1) < 0)) ::_exit(1);
             ::unsetenv("DISPLAY");
-            const std::string line = Outcome(call);
+            // The answer or the error, and whether the window module got loaded.
+            std::string line;
+            try {
+                line = "RESULT[" + call() + "]";
+            } catch (const ComError& e) {
+                line = "ERROR[" + std::to_string(e.Number) + "|" + e.Source + "|" + e.Description + "]";
+            }
+            line += ::dlopen(TESSEL_CONSOLE_MODULE, RTLD_LAZY | RTLD_NOLOAD) ? " module loaded\n" : " module not loaded\n";
             (void)!::write(1, line.data(), line.size());
             ::_exit(0);
         }

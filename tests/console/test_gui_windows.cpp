@@ -20,16 +20,12 @@ void ExpectCancel(const std::optional<ComError>& raised, const char* source) {
     EXPECT_EQ(raised->Description, "Cancel button used");
 }
 
-Act Press(const std::string& keys, const std::string& typed = "") {
+// Types `typed`, then presses `keys`, or "close" for the close control.
+Act Answer(const std::string& keys, const std::string& typed = "") {
     return [=](const WindowGeometry& w) {
         if (!typed.empty()) Type(w, typed);
-        Keys(w, keys);
-    };
-}
-Act Close(const std::string& typed = "") {
-    return [=](const WindowGeometry& w) {
-        if (!typed.empty()) Type(w, typed);
-        SendCloseRequest(std::stoul(w.id));
+        if (keys == "close") SendCloseRequest(std::stoul(w.id));
+        else Keys(w, keys);
     };
 }
 
@@ -39,8 +35,8 @@ TEST_F(GuiWindows, MessageFormAnswersAsTheOperatorChose) {
         Act act;
         bool cancelled;
     } cases[] = {{"OK clicked", ClickOK, false},          {"Cancel clicked", ClickCancel, true},
-                 {"Esc", Press("Escape"), true},          {"Enter", Press("Return"), false},
-                 {"Tab to Cancel, Enter", Press("Tab Return"), true}, {"close control", Close(), true}};
+                 {"Esc", Answer("Escape"), true},          {"Enter", Answer("Return"), false},
+                 {"Tab to Cancel, Enter", Answer("Tab Return"), true}, {"close control", Answer("close"), true}};
     int32_t count = 0;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.how);
@@ -104,7 +100,7 @@ TEST_F(GuiWindows, PositionsPlaceTheFormsOnTheScreenAtTheNextOnLine) {
     Set("X Position", Variant(int16_t{50}));
     Set("Y Position", Variant(int16_t{25}));
     setup().OnLine(true);
-    ASSERT_FALSE(Answered(Press("Return"), [&] { port().Receive(); }, &w).has_value());
+    ASSERT_FALSE(Answered(Answer("Return"), [&] { port().Receive(); }, &w).has_value());
     EXPECT_NEAR(w.left, kScreenWidth / 2, 2);
     EXPECT_NEAR(w.top, kScreenHeight / 4, 2);
 }
@@ -131,12 +127,12 @@ TEST_F(GuiWindows, InputBoxReturnsWhatWasTyped) {
         const char* how;
         Act act;
         std::optional<std::string> answer;  // nothing: a Cancel
-    } cases[] = {{"typed, Enter", Press("Return", "12.5 V"), "12.5 V"},
-                 {"untouched default, Enter", Press("Return"), " "},
-                 {"emptied, Enter", Press("BackSpace Return"), std::nullopt},
-                 {"Esc", Press("Escape"), std::nullopt},
-                 {"typed, Tab Tab to Cancel, Enter", Press("Tab Tab Return", "9"), std::nullopt},
-                 {"typed, close control", Close("9"), std::nullopt}};
+    } cases[] = {{"typed, Enter", Answer("Return", "12.5 V"), "12.5 V"},
+                 {"untouched default, Enter", Answer("Return"), " "},
+                 {"emptied, Enter", Answer("BackSpace Return"), std::nullopt},
+                 {"Esc", Answer("Escape"), std::nullopt},
+                 {"typed, Tab Tab to Cancel, Enter", Answer("Tab Tab Return", "9"), std::nullopt},
+                 {"typed, close control", Answer("close", "9"), std::nullopt}};
     int32_t count = 0;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.how);
@@ -156,10 +152,10 @@ TEST_F(GuiWindows, InputBoxReturnsWhatWasTyped) {
 
 TEST_F(GuiWindows, SendEWithAReturnAsksAndWithoutOneShows) {
     Variant reply;
-    ASSERT_FALSE(Answered(Press("Return", "ready"), [&] { port().SendE("Ready?", &reply); }).has_value());
+    ASSERT_FALSE(Answered(Answer("Return", "ready"), [&] { port().SendE("Ready?", &reply); }).has_value());
     EXPECT_EQ(reply, Variant("ready"));
     EXPECT_EQ(port().Count(), 5);
-    ExpectCancel(Answered(Press("Escape"), [&] { port().SendE("Shown only"); }), "clsGUI.IPort_Send");
+    ExpectCancel(Answered(Answer("Escape"), [&] { port().SendE("Shown only"); }), "clsGUI.IPort_Send");
 }
 
 }  // namespace

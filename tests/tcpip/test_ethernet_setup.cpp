@@ -22,8 +22,13 @@ TEST_F(EthernetTest, ANewDriverHasItsSettingsAndDefaults) {
     EXPECT_EQ(eth->StateString(), "Closed");
 }
 
-TEST_F(EthernetTest, OnLineConnectsOffLineClosesAndASecondOnLineIsRefused) {
-    GoOnLine();
+TEST_F(EthernetTest, OnLineAndOffLineThroughARefusalASecondOnLineAndAnErrorWhileNothingWaits) {
+    Configure(UnusedPort());
+    // Not the 5-second time-out.
+    EXPECT_TRUE(Raises([&] { eth->OnLine(true); }, kSocketConnectionRefused, "Winsock"));
+    EXPECT_FALSE(eth->OnLine());
+    EXPECT_EQ(eth->StateString(), "Error");
+    GoOnLine();  // the failed attempt is no obstacle to the next
     EXPECT_EQ(eth->StateString(), "Connected");
     EXPECT_TRUE(Raises([&] { eth->OnLine(true); }, kSocketWrongState, "Winsock"));
     EXPECT_TRUE(eth->OnLine());
@@ -32,16 +37,14 @@ TEST_F(EthernetTest, OnLineConnectsOffLineClosesAndASecondOnLineIsRefused) {
     EXPECT_EQ(eth->StateString(), "Closed");
     EXPECT_TRUE(SeesClose(peer.get()));
     eth->OnLine(false);  // already off-line: nothing raised
-}
-
-TEST_F(EthernetTest, ARefusedConnectionFailsAtOnceWithTheSocketsError) {
-    Configure(UnusedPort());
-    // Not the 5-second time-out.
-    EXPECT_TRUE(Raises([&] { eth->OnLine(true); }, kSocketConnectionRefused, "Winsock"));
-    EXPECT_FALSE(eth->OnLine());
-    EXPECT_EQ(eth->StateString(), "Error");
-    GoOnLine();  // the failed attempt is no obstacle to the next
-    EXPECT_TRUE(eth->OnLine());
+    GoOnLine();
+    Reset(peer);
+    ASSERT_TRUE(PumpUntil([&] { return eth->StateString() == "Error"; }));  // now recorded
+    eth->OnLine(false);  // a fresh guarded call drops it, never to be reported later
+    EXPECT_EQ(eth->StateString(), "Closed");
+    GoOnLine();
+    eth.reset();
+    EXPECT_TRUE(SeesClose(peer.get())) << "releasing the driver closes";
 }
 
 TEST_F(EthernetTest, AHostThatNeitherAnswersNorRefusesTimesOutAfterFiveSeconds) {
@@ -62,15 +65,4 @@ TEST_F(EthernetTest, SettingsAreReadAtOnLineAndTheirFailuresNameTheMember) {
     EXPECT_TRUE(Raises([&] { eth->OnLine(true); }, kErrTypeMismatch, "clsEthernet.IPortSetup_Online"));
     Configure(Variant("127.0.0.1"), Variant(70000));
     EXPECT_TRUE(Raises([&] { eth->OnLine(true); }, kSocketInvalidArgument, "Winsock"));
-}
-
-TEST_F(EthernetTest, ASocketErrorWhileNothingWaitsIsNeverReportedLaterAndReleasingTheDriverCloses) {
-    GoOnLine();
-    Reset(peer);
-    ASSERT_TRUE(PumpUntil([&] { return eth->StateString() == "Error"; }));  // now recorded
-    eth->OnLine(false);  // a fresh guarded call drops it
-    EXPECT_EQ(eth->StateString(), "Closed");
-    GoOnLine();
-    eth.reset();
-    EXPECT_TRUE(SeesClose(peer.get()));
 }
