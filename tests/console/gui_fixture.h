@@ -52,8 +52,6 @@ protected:
         SetOperatorConsole(OperatorConsole::Window);
         gui_ = std::make_shared<clsGUI>();
         title_ = std::string("GUI test ") + ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        for (char& c : title_)
-            if (c == '/') c = ' ';
         setup().Name(title_);
     }
     void TearDown() override { DefaultHostControl().Reset(); }

@@ -69,19 +69,18 @@ TEST(ClsGUI, FailuresCarryTheMembersSource) {
     IPort& port = gui;
     IPortSetup& setup = gui;
     setup.Settings()->Item("Show Commands")->Value(-1, -1, Variant("Perhaps"));
-    ComError e = CaughtError([&] { port.Send("x"); });
-    EXPECT_EQ(e.Number, kErrTypeMismatch);
-    EXPECT_EQ(e.Source, "clsGUI.IPort_Send");
-
+    // The number and source raised.
+    const auto raised = [](const std::function<void()>& call) {
+        const ComError e = CaughtError(call);
+        return std::to_string(e.Number) + " " + e.Source;
+    };
+    const std::string mismatch = std::to_string(kErrTypeMismatch) + " ";
+    EXPECT_EQ(raised([&] { port.Send("x"); }), mismatch + "clsGUI.IPort_Send");
     // An object as the prompt: it has no text.
-    e = CaughtError([&] { port.Receive(Variant(std::static_pointer_cast<Object>(setup.Settings()))); });
-    EXPECT_EQ(e.Number, kErrTypeMismatch);
-    EXPECT_EQ(e.Source, "clsGUI.IPort_Receive");
-
+    EXPECT_EQ(raised([&] { port.Receive(Variant(std::static_pointer_cast<Object>(setup.Settings()))); }),
+              mismatch + "clsGUI.IPort_Receive");
     setup.Settings()->Item("X Position")->Value(-1, -1, Variant("left"));
-    e = CaughtError([&] { setup.OnLine(true); });
-    EXPECT_EQ(e.Number, kErrTypeMismatch);
-    EXPECT_EQ(e.Source, kRuntimeSource);
+    EXPECT_EQ(raised([&] { setup.OnLine(true); }), mismatch + kRuntimeSource);
     EXPECT_EQ(port.Status(), 0);  // nothing completed
     EXPECT_EQ(port.Count(), 0);
 }
