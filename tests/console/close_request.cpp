@@ -1,8 +1,7 @@
 // What a window manager sends when its close control is clicked: a
 // WM_DELETE_WINDOW client message. The tests run without a window manager,
-// so they send it themselves.
-#include "console/close_request.h"
-
+// so they send it themselves. Apart from the other helpers: Xlib's macros
+// (Status, None) clash with the ports' members.
 #include <X11/Xlib.h>
 
 #include <stdexcept>

@@ -11,9 +11,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cmath>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -27,54 +27,21 @@ namespace tessel::test {
 inline constexpr int kScreenWidth = 1024, kScreenHeight = 768, kDpi = 96;
 inline constexpr double kTwipsPerPixel = 1440.0 / kDpi;
 
-// Where the message form's buttons must be, from its client size, in pixels.
-struct Buttons {
-    double okCentreX, cancelCentreX, centreY;
-};
-inline Buttons ExpectedButtons(const WindowGeometry& w) {
-    const double okLeft = (w.width * kTwipsPerPixel - (2 * 975 + 100)) / 2 / kTwipsPerPixel;
-    const double half = 975 / kTwipsPerPixel / 2;
-    return {okLeft + half, okLeft + (975 + 100) / kTwipsPerPixel + half,
-            w.height - 515 / kTwipsPerPixel + 315 / kTwipsPerPixel / 2};
+// Asks a window to close as its window manager's close control would
+// (close_request.cpp). Throws std::runtime_error when the display cannot be opened.
+void SendCloseRequest(unsigned long window);
+
+using Act = std::function<void(const WindowGeometry&)>;
+
+// A click on the message form's OK (0) or Cancel (1) button, where the
+// buttons must be from the form's client size.
+inline void ClickButton(const WindowGeometry& w, int button) {
+    const double x = (w.width * kTwipsPerPixel - (2 * 975 + 100)) / 2 + button * (975 + 100) + 975 / 2.0;
+    const double y = w.height * kTwipsPerPixel - 515 + 315 / 2.0;
+    Click(w, static_cast<int>(x / kTwipsPerPixel), static_cast<int>(y / kTwipsPerPixel));
 }
-
-class Operator {
-public:
-    // Plays `act` on the window titled `title` once it shows.
-    Operator(std::string title, std::function<void(const WindowGeometry&)> act)
-        : thread_([this, title, act] {
-              try {
-                  const WindowGeometry w = FindWindow(title);
-                  seen_ = w;
-                  act(w);
-                  for (int i = 0; i < 30 && !returned_; ++i)
-                      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-                  if (!returned_) throw std::runtime_error("the call did not return after the answer");
-              } catch (const std::exception& e) {
-                  failure_ = e.what();
-                  DefaultHostControl().RequestStop();
-              }
-          }) {}
-    ~Operator() { Finish(); }
-    Operator(const Operator&) = delete;
-    Operator& operator=(const Operator&) = delete;
-
-    // Call once the call under test returned: waits for the operator; what
-    // went wrong on its side, empty if nothing.
-    std::string Finish() {
-        returned_ = true;
-        if (thread_.joinable()) thread_.join();
-        return failure_;
-    }
-    // The window as found (call after Finish).
-    const WindowGeometry& Seen() const { return seen_; }
-
-private:
-    WindowGeometry seen_;
-    std::string failure_;
-    std::atomic<bool> returned_{false};
-    std::thread thread_;
-};
+inline void ClickOK(const WindowGeometry& w) { ClickButton(w, 0); }
+inline void ClickCancel(const WindowGeometry& w) { ClickButton(w, 1); }
 
 class GuiWindows : public ::testing::Test {
 protected:
@@ -85,20 +52,47 @@ protected:
         SetOperatorConsole(OperatorConsole::Window);
         gui_ = std::make_shared<clsGUI>();
         title_ = std::string("GUI test ") + ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        for (char& c : title_)
-            if (c == '/') c = ' ';
         setup().Name(title_);
     }
     void TearDown() override { DefaultHostControl().Reset(); }
 
     IPort& port() { return *gui_; }
     IPortSetup& setup() { return *gui_; }
-    // A fresh title for each window of one test, so that the operator never
-    // finds the previous one.
-    std::string NextTitle() {
+    void Set(const char* setting, const Variant& value) { setup().Settings()->Item(setting)->Value(-1, -1, value); }
+
+    // Runs `call` while an operator thread plays `act` on its window, shown
+    // with a fresh title (so never the previous one); the error raised, if any.
+    std::optional<ComError> Answered(const Act& act, const std::function<void()>& call, WindowGeometry* seen = nullptr) {
         const std::string title = title_ + " " + std::to_string(++windows_);
         setup().Name(title);
-        return title;
+        std::atomic<bool> returned{false};
+        std::string failure;
+        WindowGeometry found;
+        std::optional<ComError> raised;
+        {
+            std::jthread person([&] {
+                try {
+                    act(found = FindWindow(title));
+                    for (int i = 0; i < 30 && !returned; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                    if (!returned) throw std::runtime_error("the call did not return after the answer");
+                } catch (const std::exception& e) {
+                    failure = e.what();
+                    DefaultHostControl().RequestStop();
+                }
+            });
+            try {
+                call();
+            } catch (const ComError& e) {
+                raised = e;
+            }
+            returned = true;
+        }
+        EXPECT_EQ(failure, "");
+        if (seen != nullptr) *seen = found;
+        return raised;
+    }
+    std::optional<ComError> Sent(const std::string& message, const Act& act, WindowGeometry* seen = nullptr) {
+        return Answered(act, [&] { port().Send(message); }, seen);
     }
 
     static inline std::unique_ptr<Xvfb> server_;

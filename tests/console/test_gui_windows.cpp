@@ -1,11 +1,10 @@
 // The operator console's windows on a real X server.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
+#include <cmath>
 #include <optional>
 #include <vector>
 
-#include "console/close_request.h"
 #include "console/gui_fixture.h"
 #include "support/errors.h"
 
@@ -14,127 +13,101 @@ namespace {
 
 constexpr int32_t kCancelled = kObjectErrorBase + kErrCancelButton;
 
-// Sends `message` while `act` plays the operator; the error raised, if any.
-std::optional<ComError> SendAnswered(IPort& port, const std::string& title, const std::string& message,
-                                     const std::function<void(const WindowGeometry&)>& act,
-                                     WindowGeometry* seen = nullptr) {
-    Operator person(title, act);
-    std::optional<ComError> raised;
-    try {
-        port.Send(message);
-    } catch (const ComError& e) {
-        raised = e;
-    }
-    const std::string failure = person.Finish();
-    EXPECT_EQ(failure, "");
-    if (seen != nullptr) *seen = person.Seen();
-    return raised;
+void ExpectCancel(const std::optional<ComError>& raised, const char* source) {
+    ASSERT_TRUE(raised.has_value());
+    EXPECT_EQ(raised->Number, kCancelled);
+    EXPECT_EQ(raised->Source, source);
+    EXPECT_EQ(raised->Description, "Cancel button used");
 }
 
-void ClickOK(const WindowGeometry& w) {
-    const Buttons b = ExpectedButtons(w);
-    Click(w, static_cast<int>(b.okCentreX), static_cast<int>(b.centreY));
+// Types `typed`, then presses `keys`, or "close" for the close control.
+Act Answer(const std::string& keys, const std::string& typed = "") {
+    return [=](const WindowGeometry& w) {
+        if (!typed.empty()) Type(w, typed);
+        if (keys == "close") SendCloseRequest(std::stoul(w.id));
+        else Keys(w, keys);
+    };
 }
-void ClickCancel(const WindowGeometry& w) {
-    const Buttons b = ExpectedButtons(w);
-    Click(w, static_cast<int>(b.cancelCentreX), static_cast<int>(b.centreY));
-}
-
-struct AnswerCase {
-    const char* how;
-    std::function<void(const WindowGeometry&)> act;
-    bool cancelled;
-};
 
 TEST_F(GuiWindows, MessageFormAnswersAsTheOperatorChose) {
-    const std::vector<AnswerCase> cases = {
-        {"OK clicked", ClickOK, false},
-        {"Cancel clicked", ClickCancel, true},
-        {"Esc", [](const WindowGeometry& w) { Keys(w, "Escape"); }, true},
-        {"Enter", [](const WindowGeometry& w) { Keys(w, "Return"); }, false},
-        {"Tab to Cancel, Enter", [](const WindowGeometry& w) { Keys(w, "Tab Return"); }, true},
-        {"close control", [](const WindowGeometry& w) { SendCloseRequest(std::stoul(w.id)); }, true},
-    };
+    const struct {
+        const char* how;
+        Act act;
+        bool cancelled;
+    } cases[] = {{"OK clicked", ClickOK, false},          {"Cancel clicked", ClickCancel, true},
+                 {"Esc", Answer("Escape"), true},          {"Enter", Answer("Return"), false},
+                 {"Tab to Cancel, Enter", Answer("Tab Return"), true}, {"close control", Answer("close"), true}};
     int32_t count = 0;
-    for (const AnswerCase& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.how);
         const std::string message = std::string("Answer by ") + c.how;
-        auto raised = SendAnswered(port(), NextTitle(), message, c.act);
+        const auto raised = Sent(message, c.act);
         if (c.cancelled) {
-            ASSERT_TRUE(raised.has_value());
-            EXPECT_EQ(raised->Number, kCancelled);
-            EXPECT_EQ(raised->Source, "clsGUI.IPort_Send");
-            EXPECT_EQ(raised->Description, "Cancel button used");
-            EXPECT_EQ(port().Count(), count);  // untouched by a Cancel
+            ExpectCancel(raised, "clsGUI.IPort_Send");
         } else {
             ASSERT_FALSE(raised.has_value()) << raised->Description;
             count = static_cast<int32_t>(message.size());
             EXPECT_EQ(port().Status(), 256);
-            EXPECT_EQ(port().Count(), count);
             EXPECT_EQ(port().Error(), 0);
         }
+        EXPECT_EQ(port().Count(), count) << "untouched by a Cancel";
     }
 }
 
-TEST_F(GuiWindows, FormGrowsWithTheMessageAndTheButtonsFollowTheBottom) {
-    WindowGeometry one, three;
-    ASSERT_FALSE(SendAnswered(port(), NextTitle(), "Line one", ClickOK, &one).has_value());
-    // Clicked where the buttons must be after the form grew: a miss is no answer.
-    ASSERT_FALSE(SendAnswered(port(), NextTitle(), "Line one\nLine two\nLine three", ClickOK, &three).has_value());
+TEST_F(GuiWindows, FormFollowsTheMessageAndItsButtonsTheBottom) {
+    Set("Show Commands", Variant("No"));
+    port().Send("Never shown");
+    EXPECT_FALSE(WindowShown(title_));
+    EXPECT_EQ(port().Status(), 256);
+    ASSERT_EQ(port().Count(), 11);
+    Set("Show Commands", Variant("Yes"));
+    WindowGeometry none, one, three, narrow;
+    ASSERT_FALSE(Sent("", ClickOK, &none).has_value());
+    EXPECT_EQ(none.width, static_cast<int>(std::lround((960 + 240) / kTwipsPerPixel)));  // no text, only margins
+    EXPECT_EQ(port().Count(), 0);
+    EXPECT_EQ(port().Status(), 256);
+    // Clicked where the buttons must be after the form changed: a miss is no answer.
+    ASSERT_FALSE(Sent("Line one", ClickOK, &one).has_value());
+    ASSERT_FALSE(Sent("Line one\nLine two\nLine three", ClickOK, &three).has_value());
     const int line = one.height - static_cast<int>(std::lround((240 + 705 + 715) / kTwipsPerPixel));
     EXPECT_GT(line, 8);
     EXPECT_NEAR(three.height - one.height, 2 * line, 1);
     EXPECT_GT(three.width, one.width);  // "Line three" is the widest line
+    // Narrower than its centred buttons.
+    ASSERT_FALSE(Sent("x", ClickOK, &narrow).has_value());
+    EXPECT_LT(narrow.width * kTwipsPerPixel, 2 * 975 + 100);
+    ExpectCancel(Sent("x", ClickCancel), "clsGUI.IPort_Send");
 }
 
-TEST_F(GuiWindows, EmptyCommandShowsAnEmptyFormAndCountsNothing) {
-    setup().Settings()->Item("Show Commands")->Value(-1, -1, Variant("No"));
-    port().Send("Something first");
-    ASSERT_EQ(port().Count(), 15);
-    setup().Settings()->Item("Show Commands")->Value(-1, -1, Variant("Yes"));
-    WindowGeometry w;
-    ASSERT_FALSE(SendAnswered(port(), NextTitle(), "", ClickOK, &w).has_value());
-    EXPECT_EQ(w.width, static_cast<int>(std::lround((960 + 240) / kTwipsPerPixel)));  // no text, only margins
-    EXPECT_EQ(port().Count(), 0);
-    EXPECT_EQ(port().Status(), 256);
-}
-
-TEST_F(GuiWindows, NarrowMessageGivesAFormNarrowerThanItsCentredButtons) {
-    WindowGeometry w;
-    ASSERT_FALSE(SendAnswered(port(), NextTitle(), "x", ClickOK, &w).has_value());
-    EXPECT_LT(w.width * kTwipsPerPixel, 2 * 975 + 100);
-    auto raised = SendAnswered(port(), NextTitle(), "x", ClickCancel);
-    ASSERT_TRUE(raised.has_value());
-    EXPECT_EQ(raised->Number, kCancelled);
-}
-
-TEST_F(GuiWindows, PositionsPlaceTheFormOnTheScreen) {
+TEST_F(GuiWindows, PositionsPlaceTheFormsOnTheScreenAtTheNextOnLine) {
     struct Place {
         int16_t x, y;
     };
+    WindowGeometry w;
     for (Place p : {Place{0, 0}, Place{50, 50}, Place{100, 100}, Place{100, 0}}) {
         SCOPED_TRACE(std::to_string(p.x) + "/" + std::to_string(p.y));
-        setup().Settings()->Item("X Position")->Value(-1, -1, Variant(p.x));
-        setup().Settings()->Item("Y Position")->Value(-1, -1, Variant(p.y));
+        Set("X Position", Variant(p.x));
+        Set("Y Position", Variant(p.y));
         setup().OnLine(true);
-        WindowGeometry w;
-        ASSERT_FALSE(SendAnswered(port(), NextTitle(), "Where am I?", ClickOK, &w).has_value());
+        ASSERT_FALSE(Sent("Where am I?", ClickOK, &w).has_value());
         EXPECT_NEAR(w.left, (kScreenWidth - w.width) * p.x / 100.0, 2);
         EXPECT_NEAR(w.top, (kScreenHeight - w.height) * p.y / 100.0, 2);
     }
-}
-
-TEST_F(GuiWindows, PositionChangedOnLineWaitsForTheNextOnLine) {
+    Set("X Position", Variant(int16_t{0}));
+    ASSERT_FALSE(Sent("Still right", ClickOK, &w).has_value());
+    EXPECT_NEAR(w.left, kScreenWidth - w.width, 2);
+    // The input box stands with its corner at the positions.
+    Set("X Position", Variant(int16_t{50}));
+    Set("Y Position", Variant(int16_t{25}));
     setup().OnLine(true);
-    setup().Settings()->Item("X Position")->Value(-1, -1, Variant(int16_t{100}));
-    WindowGeometry w;
-    ASSERT_FALSE(SendAnswered(port(), NextTitle(), "Still left", ClickOK, &w).has_value());
-    EXPECT_LE(w.left, 2);
+    ASSERT_FALSE(Answered(Answer("Return"), [&] { port().Receive(); }, &w).has_value());
+    EXPECT_NEAR(w.left, kScreenWidth / 2, 2);
+    EXPECT_NEAR(w.top, kScreenHeight / 4, 2);
 }
 
 TEST_F(GuiWindows, FormIsAFixedSizeDialogOffTheTaskBar) {
     std::string properties;
-    ASSERT_FALSE(SendAnswered(port(), NextTitle(), "Properties", [&](const WindowGeometry& w) {
+    ASSERT_FALSE(Sent("Properties", [&](const WindowGeometry& w) {
                      properties = RunCommand("timeout 5 xprop -id " + w.id +
                                              " _NET_WM_WINDOW_TYPE _NET_WM_STATE WM_NORMAL_HINTS");
                      Keys(w, "Return");
@@ -149,54 +122,29 @@ TEST_F(GuiWindows, FormIsAFixedSizeDialogOffTheTaskBar) {
               properties.substr(max + 14, properties.find('\n', max) - max - 14));
 }
 
-TEST_F(GuiWindows, ShowCommandsNoShowsNothing) {
-    setup().Settings()->Item("Show Commands")->Value(-1, -1, Variant("No"));
-    port().Send("Never shown");
-    EXPECT_FALSE(WindowShown(title_));
-    EXPECT_EQ(port().Status(), 256);
-    EXPECT_EQ(port().Count(), 11);
-    EXPECT_EQ(port().Error(), 0);
-}
-
-struct InputCase {
-    const char* how;
-    std::function<void(const WindowGeometry&)> act;
-    std::optional<std::string> answer;  // nothing: a Cancel
-};
-
 TEST_F(GuiWindows, InputBoxReturnsWhatWasTyped) {
-    const std::vector<InputCase> cases = {
-        {"typed, Enter", [](const WindowGeometry& w) { Type(w, "12.5 V"); Keys(w, "Return"); }, "12.5 V"},
-        {"untouched default, Enter", [](const WindowGeometry& w) { Keys(w, "Return"); }, " "},
-        {"emptied, Enter", [](const WindowGeometry& w) { Keys(w, "BackSpace Return"); }, std::nullopt},
-        {"Esc", [](const WindowGeometry& w) { Keys(w, "Escape"); }, std::nullopt},
-        {"typed, Tab Tab to Cancel, Enter",
-         [](const WindowGeometry& w) { Type(w, "9"); Keys(w, "Tab Tab Return"); }, std::nullopt},
-        {"typed, close control",
-         [](const WindowGeometry& w) { Type(w, "9"); SendCloseRequest(std::stoul(w.id)); }, std::nullopt},
-    };
+    const struct {
+        const char* how;
+        Act act;
+        std::optional<std::string> answer;  // nothing: a Cancel
+    } cases[] = {{"typed, Enter", Answer("Return", "12.5 V"), "12.5 V"},
+                 {"untouched default, Enter", Answer("Return"), " "},
+                 {"emptied, Enter", Answer("BackSpace Return"), std::nullopt},
+                 {"Esc", Answer("Escape"), std::nullopt},
+                 {"typed, Tab Tab to Cancel, Enter", Answer("Tab Tab Return", "9"), std::nullopt},
+                 {"typed, close control", Answer("close", "9"), std::nullopt}};
     int32_t count = 0;
-    for (const InputCase& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.how);
-        Operator person(NextTitle(), c.act);
-        std::optional<std::string> answer;
-        std::optional<ComError> raised;
-        try {
-            answer = port().Receive("Voltage?");
-        } catch (const ComError& e) {
-            raised = e;
-        }
-        EXPECT_EQ(person.Finish(), "");
+        std::string answer;
+        const auto raised = Answered(c.act, [&] { answer = port().Receive("Voltage?"); });
         if (c.answer) {
             ASSERT_FALSE(raised.has_value()) << raised->Description;
-            EXPECT_EQ(answer, c.answer);
+            EXPECT_EQ(answer, *c.answer);
             count = static_cast<int32_t>(c.answer->size());
             EXPECT_EQ(port().Status(), 256);
         } else {
-            ASSERT_TRUE(raised.has_value());
-            EXPECT_EQ(raised->Number, kCancelled);
-            EXPECT_EQ(raised->Source, "clsGUI.IPort_Receive");
-            EXPECT_EQ(raised->Description, "Cancel button used");
+            ExpectCancel(raised, "clsGUI.IPort_Receive");
         }
         EXPECT_EQ(port().Count(), count);
     }
@@ -204,30 +152,10 @@ TEST_F(GuiWindows, InputBoxReturnsWhatWasTyped) {
 
 TEST_F(GuiWindows, SendEWithAReturnAsksAndWithoutOneShows) {
     Variant reply;
-    {
-        Operator person(NextTitle(), [](const WindowGeometry& w) { Type(w, "ready"); Keys(w, "Return"); });
-        port().SendE("Ready?", &reply);
-        EXPECT_EQ(person.Finish(), "");
-    }
+    ASSERT_FALSE(Answered(Answer("Return", "ready"), [&] { port().SendE("Ready?", &reply); }).has_value());
     EXPECT_EQ(reply, Variant("ready"));
     EXPECT_EQ(port().Count(), 5);
-    {
-        Operator person(NextTitle(), [](const WindowGeometry& w) { Keys(w, "Escape"); });
-        const ComError e = CaughtError([&] { port().SendE("Shown only"); });
-        EXPECT_EQ(person.Finish(), "");
-        EXPECT_EQ(e.Source, "clsGUI.IPort_Send");
-    }
-}
-
-TEST_F(GuiWindows, InputBoxStandsAtThePositions) {
-    setup().Settings()->Item("X Position")->Value(-1, -1, Variant(int16_t{50}));
-    setup().Settings()->Item("Y Position")->Value(-1, -1, Variant(int16_t{25}));
-    setup().OnLine(true);
-    Operator person(NextTitle(), [](const WindowGeometry& w) { Keys(w, "Return"); });
-    port().Receive();
-    EXPECT_EQ(person.Finish(), "");
-    EXPECT_NEAR(person.Seen().left, kScreenWidth / 2, 2);
-    EXPECT_NEAR(person.Seen().top, kScreenHeight / 4, 2);
+    ExpectCancel(Answered(Answer("Escape"), [&] { port().SendE("Shown only"); }), "clsGUI.IPort_Send");
 }
 
 }  // namespace

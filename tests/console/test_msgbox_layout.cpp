@@ -4,8 +4,7 @@
 
 #include <tessel/host.h>
 
-#include <thread>
-#include <vector>
+#include <array>
 
 #include "console/frmMsgBox.h"
 #include "console/msgbox_layout.h"
@@ -17,15 +16,13 @@
 namespace tessel::console {
 namespace {
 
-struct LayoutCase {
-    const char* what;
-    Rect before;
-    float labelWidth, labelHeight, frameWidth, frameHeight;
-    MsgBoxLayout expected;
-};
-
 TEST(MsgBoxLayout, FollowsTheLabelAndKeepsTheBottomRightCorner) {
-    const std::vector<LayoutCase> cases = {
+    const struct {
+        const char* what;
+        Rect before;
+        float labelWidth, labelHeight, frameWidth, frameHeight;
+        MsgBoxLayout expected;
+    } cases[] = {
         // The designed form at the origin, a one-line label 3000 x 195.
         {"first message", {0, 0, 4905, 1290}, 3000, 195, 0, 0,
          {{4905 - 4200, 1290 - 1855, 4200, 1855}, 4200, 1855, (4200 - 2050) / 2.0f, 1855 - 515,
@@ -42,29 +39,14 @@ TEST(MsgBoxLayout, FollowsTheLabelAndKeepsTheBottomRightCorner) {
         {"halves to even", {10.5f, 11.5f, 4905.5f, 1290.5f}, 3000, 195, 0, 0,
          {{10 + 4906 - 4200, 12 + 1290 - 1855, 4200, 1855}, 4200, 1855, 1075, 1340, 2150, 1340}},
     };
-    for (const LayoutCase& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        const MsgBoxLayout got = LayOutMsgBox(c.before, c.labelWidth, c.labelHeight, c.frameWidth, c.frameHeight);
-        EXPECT_FLOAT_EQ(got.form.left, c.expected.form.left);
-        EXPECT_FLOAT_EQ(got.form.top, c.expected.form.top);
-        EXPECT_FLOAT_EQ(got.form.width, c.expected.form.width);
-        EXPECT_FLOAT_EQ(got.form.height, c.expected.form.height);
-        EXPECT_FLOAT_EQ(got.clientWidth, c.expected.clientWidth);
-        EXPECT_FLOAT_EQ(got.clientHeight, c.expected.clientHeight);
-        EXPECT_FLOAT_EQ(got.okLeft, c.expected.okLeft);
-        EXPECT_FLOAT_EQ(got.okTop, c.expected.okTop);
-        EXPECT_FLOAT_EQ(got.cancelLeft, c.expected.cancelLeft);
-        EXPECT_FLOAT_EQ(got.cancelTop, c.expected.cancelTop);
-    }
-}
-
-TEST(MsgBoxLayout, SuccessiveMessagesKeepTheCornerWhereItWas) {
-    Rect form{3000, 4000, 4905, 1290};
-    const float right = form.left + form.width, bottom = form.top + form.height;
-    for (float width : {3000.0f, 90.0f, 9000.0f}) {
-        form = LayOutMsgBox(form, width, 195 * 3, 0, 0).form;
-        EXPECT_FLOAT_EQ(form.left + form.width, right);
-        EXPECT_FLOAT_EQ(form.top + form.height, bottom);
+        const auto fields = [](const MsgBoxLayout& l) {
+            return std::array{l.form.left, l.form.top, l.form.width, l.form.height, l.clientWidth,
+                              l.clientHeight, l.okLeft,    l.okTop,     l.cancelLeft, l.cancelTop};
+        };
+        const auto got = fields(LayOutMsgBox(c.before, c.labelWidth, c.labelHeight, c.frameWidth, c.frameHeight));
+        for (std::size_t i = 0; i < got.size(); ++i) EXPECT_FLOAT_EQ(got[i], fields(c.expected)[i]) << "field " << i;
     }
 }
 
@@ -85,12 +67,9 @@ TEST(MsgBoxWindow, TextChangeKeepsTheWindowsBottomRightCorner) {
     const Display& display = loaded.display;
     EXPECT_DOUBLE_EQ(display.twipsPerPixelX, 15);  // read from the 96 dpi display
 
-    auto geometry = [&](unsigned long id) {
+    auto geometry = [&] {
         display.windows->pump();
-        const std::string info = tessel::test::RunCommand("timeout 5 xwininfo -id " + std::to_string(id));
-        auto field = [&](const char* name) { return std::stoi(info.substr(info.find(name) + std::string(name).size())); };
-        return tessel::test::WindowGeometry{"", field("Absolute upper-left X:"), field("Absolute upper-left Y:"),
-                                            field("Width:"), field("Height:")};
+        return tessel::test::FindWindow("corner");
     };
     frmMsgBox form(display, "corner");
     form.lblMsg_Caption("Short");
@@ -98,9 +77,9 @@ TEST(MsgBoxWindow, TextChangeKeepsTheWindowsBottomRightCorner) {
     tessel::test::WindowGeometry before, after;
     // Runs inside the form's modal wait, as a host's own event would.
     EventLoop::Current()->Post([&] {
-        before = geometry(form.WindowId());
+        before = geometry();
         form.lblMsg_Caption("A longer message\nover two lines");
-        after = geometry(form.WindowId());
+        after = geometry();
         DefaultHostControl().RequestStop();  // ends the wait as a Cancel
     });
     form.Show();

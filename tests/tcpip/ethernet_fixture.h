@@ -5,7 +5,6 @@
 
 #include <functional>
 #include <memory>
-#include <optional>
 
 #include <tessel/error.h>
 #include <tessel/ethernet.h>
@@ -18,6 +17,14 @@
 
 namespace tessel::test {
 
+// Whether `call` raises `number` from `source`, with `description` unless that is empty.
+inline ::testing::AssertionResult Raises(const std::function<void()>& call, int32_t number, const std::string& source,
+                                         const std::string& description = "") {
+    const ComError e = CaughtError(call);
+    if (e.Number == number && e.Source == source && (description.empty() || e.Description == description))
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "raised " << e.Number << " from " << e.Source << ": " << e.Description;
+}
 
 class EthernetTest : public ::testing::Test {
 protected:
@@ -31,10 +38,11 @@ protected:
         eth->Settings()->Item("Remote Host")->Value(-1, -1, host);
         eth->Settings()->Item("Remote Port")->Value(-1, -1, port);
     }
+    void Configure(uint16_t loopbackPort) { Configure(Variant("127.0.0.1"), Variant(int32_t{loopbackPort})); }
 
     // On-line to `listener`, with the accepted side in `peer`.
     void GoOnLine() {
-        Configure(Variant("127.0.0.1"), Variant(static_cast<int32_t>(listener.Port())));
+        Configure(listener.Port());
         eth->OnLine(true);
         peer = listener.Accept();
     }
