@@ -8,6 +8,7 @@
 #include <asio/error.hpp>
 
 #include "ethernet_fixture.h"
+#include "support/trace_recorder.h"
 #include "tcpip/frmWinsock.h"
 #include "tcpip/socket_errors.h"
 
@@ -197,6 +198,31 @@ TEST_F(SocketControlTest, NothingOfAClosedConnectionRaisesAnEventAfterTheClose) 
     EXPECT_EQ(Take(), "new\r\n");
     EXPECT_EQ(error.Number, 0) << error.Description;
     EXPECT_EQ(form->State(), kStateConnected);
+}
+
+// Take reads past the queue straight from the socket while no read is
+// armed: such bytes must still be traced and kept in order, and a reset met
+// there must still become the one Error event, not a quiet end of stream.
+TEST_F(SocketControlTest, BytesTakenStraightFromTheSocketAreTracedAndAResetMetThereIsTheError) {
+    ConnectToPeer();
+    Recorder recorder;
+    WriteAll(peer.get(), "queued ");
+    ASSERT_TRUE(Pump([&] { return control().BytesReceived() == 7; }));  // its read done, none armed
+    WriteAll(peer.get(), "straight");
+    std::this_thread::sleep_for(20ms);
+    std::vector<uint8_t> part(20);
+    ASSERT_EQ(control().Take(part), 15u) << "what the socket held was not read at once";
+    EXPECT_EQ(std::string(part.begin(), part.begin() + 15), "queued straight");
+    EXPECT_EQ(recorder.Joined(TraceDirection::Received), "queued straight");
+
+    WriteAll(peer.get(), "abc");
+    Reset(peer);
+    std::this_thread::sleep_for(20ms);
+    EXPECT_EQ(control().Take(part), 3u);
+    EXPECT_EQ(control().Take(part), 0u);  // meets the reset
+    ASSERT_TRUE(PumpToState(kStateError));
+    EXPECT_EQ(error.Number, 10054) << error.Description;
+    EXPECT_EQ(std::count(events.begin(), events.end(), "Close"), 0);
 }
 
 TEST_F(SocketControlTest, AHandlerMayDestroyTheControlWithOperationsPending) {
