@@ -1,19 +1,12 @@
 // Text and block transfers and the time-out codes, on the simulated bus.
 #include <algorithm>
-#include <functional>
 
 #include "gpib_fixture.h"
 
 namespace tessel::test {
 namespace {
 
-class TransferTest : public GpibTest {
-protected:
-    void SetUp() override {
-        GpibTest::SetUp();
-        port->OnLine(true);
-    }
-};
+using TransferTest = OnLineTest;
 
 TEST_F(TransferTest, TimeOutIsRoundedUpToTheNextCodeInSinglePrecision) {
     struct Case {
@@ -36,31 +29,12 @@ TEST_F(TransferTest, TimeOutIsRoundedUpToTheNextCodeInSinglePrecision) {
     }
 }
 
-TEST_F(TransferTest, TimeOutWrittenOffLineReachesTheLibraryOnlyAtOnLine) {
-    port->OnLine(false);
-    TesselGpibSimClearCallLog();
-    port->TimeOut(5);
-    EXPECT_TRUE(CallLog().empty());
-    port->OnLine(true);
-    const auto log = CallLog();
-    EXPECT_NE(std::find(log.begin(), log.end(), "ibdev 0 12 0 13 1 0"), log.end());
-}
-
+// The instrument's reply, then its line feed and EOI: blanks and only the last line feed go.
 TEST_F(TransferTest, ReceiveTrimsBlanksAndOneFinalLineFeed) {
-    struct Case {
-        const char* reply;  // sent by the instrument, then its line feed and EOI
-        const char* expected;
-    };
-    const Case cases[] = {
-        {"1.234", "1.234"},
-        {" 42 \r", "42 \r"},
-        {"  ", ""},
-        {"a\n", "a\n"},      // only the last line feed goes
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.reply);
-        ASSERT_EQ(TesselGpibSimSetFixedReply(0, kPad, "*IDN?", c.reply), 0);
-        EXPECT_EQ(port->Receive("*IDN?"), c.expected);
+    const std::pair<const char*, const char*> cases[] = {{"1.234", "1.234"}, {" 42 \r", "42 \r"}, {"  ", ""}, {"a\n", "a\n"}};
+    for (const auto& [reply, expected] : cases) {
+        ASSERT_EQ(TesselGpibSimSetFixedReply(0, kPad, "*IDN?", reply), 0);
+        EXPECT_EQ(port->Receive("*IDN?"), expected) << reply;
     }
 }
 
@@ -73,8 +47,7 @@ TEST_F(TransferTest, SendAddsLineFeedAndEoiAndCountsTheText) {
 }
 
 TEST_F(TransferTest, AReplyLongerThanTheBufferLeavesTheRestWithTheInstrument) {
-    const std::string longReply(1500, 'x');
-    ASSERT_EQ(TesselGpibSimSetFixedReply(0, kPad, "*IDN?", longReply.c_str()), 0);
+    ASSERT_EQ(TesselGpibSimSetFixedReply(0, kPad, "*IDN?", std::string(1500, 'x').c_str()), 0);
     EXPECT_EQ(port->Receive("*IDN?"), std::string(1023, 'x'));
     EXPECT_EQ(port->Count(), 1023);
     EXPECT_EQ(port->Receive(), std::string(1500 - 1023, 'x'));
@@ -82,10 +55,7 @@ TEST_F(TransferTest, AReplyLongerThanTheBufferLeavesTheRestWithTheInstrument) {
 
 TEST_F(TransferTest, ReceiveFromASilentDeviceTimesOutWithTheNominalSeconds) {
     port->TimeOut(0.01f);
-    const ComError e = CaughtError([&] { port->Receive(); });
-    EXPECT_EQ(e.Number, kTimedOut);
-    EXPECT_EQ(e.Source, "clsGPIB.IPort_Receive");
-    EXPECT_EQ(e.Description, "Receive timed out after 0.01 seconds");
+    ExpectError([&] { port->Receive(); }, kTimedOut, "clsGPIB.IPort_Receive", "Receive timed out after 0.01 seconds");
     EXPECT_EQ(port->Status(), 0xC120);  // ERR TIMO CMPL CIC
     EXPECT_EQ(port->Error(), 6);
     // The port stays on-line and the instrument noted the query error.
@@ -96,34 +66,35 @@ TEST_F(TransferTest, ReceiveFromASilentDeviceTimesOutWithTheNominalSeconds) {
 TEST_F(TransferTest, ASendThatTheInstrumentHoldsOffTimesOut) {
     port->TimeOut(0.01f);
     TesselGpibSimSetAccepting(0, kPad, 0);
-    const ComError e = CaughtError([&] { port->Send("*RST"); });
-    EXPECT_EQ(e.Number, kTimedOut);
-    EXPECT_EQ(e.Source, "clsGPIB.IPort_Send");
-    EXPECT_EQ(e.Description, "Send timed out after 0.01 seconds");
+    ExpectError([&] { port->Send("*RST"); }, kTimedOut, "clsGPIB.IPort_Send", "Send timed out after 0.01 seconds");
     // A receive with a command raises the send's error unchanged.
-    const ComError r = CaughtError([&] { port->Receive("*IDN?"); });
-    EXPECT_EQ(r.Source, "clsGPIB.IPort_Send");
+    ExpectError([&] { port->Receive("*IDN?"); }, kTimedOut, "clsGPIB.IPort_Send");
 }
 
-TEST_F(TransferTest, LibraryFailuresOfTransfersAreRaisedWithTheLibrarySource) {
-    struct Case {
-        const char* function;
+TEST_F(TransferTest, FailuresOfTransfersAreRaisedWithTheirSource) {
+    const char* const library = "GPIB-32";
+    const struct {
+        const char* failing;  // the library function made to fail, if any
         std::function<void(clsGPIB&)> call;
-    };
-    const Case cases[] = {
-        {"Send", [](clsGPIB& p) { p.Send("*RST"); }},
-        {"Receive", [](clsGPIB& p) { p.Receive(); }},
-        {"ibwrt", [](clsGPIB& p) { p.SendB(true, Variant::Bytes({1, 2})); }},
-        {"ibrd", [](clsGPIB& p) { p.ReceiveB(4); }},
-        {"ibtmo", [](clsGPIB& p) { p.TimeOut(3); }},
+        int32_t number;
+        const char* source;
+        const char* description;
+    } cases[] = {
+        {"Send", [](clsGPIB& p) { p.Send("*RST"); }, kObjectErrorBase + tibELCK, library, " at board 0, address 12"},
+        {"Receive", [](clsGPIB& p) { p.Receive(); }, kObjectErrorBase + tibELCK, library, " at board 0, address 12"},
+        {"ibwrt", [](clsGPIB& p) { p.SendB(true, Variant::Bytes({1, 2})); }, kObjectErrorBase + tibELCK, library,
+         " at board 0, address 12"},
+        {"ibrd", [](clsGPIB& p) { p.ReceiveB(4); }, kObjectErrorBase + tibELCK, library, " at board 0, address 12"},
+        {"ibtmo", [](clsGPIB& p) { p.TimeOut(3); }, kObjectErrorBase + tibELCK, library, " at board 0, address 12"},
+        {nullptr, [](clsGPIB& p) { p.ReceiveB(0); }, kErrSubscriptOutOfRange, "clsGPIB.IPortB_ReceiveB", nullptr},
+        // Off-line, what the library says of the closed descriptor.
+        {nullptr, [](clsGPIB& p) { p.OnLine(false), p.ReceiveB(4); }, kObjectErrorBase + tibEDVR, library,
+         "EDVR - DOS error at board 0, address 12"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.function);
-        TesselGpibSimFailNext(c.function, 21);
-        const ComError e = CaughtError([&] { c.call(*port); });
-        EXPECT_EQ(e.Number, kObjectErrorBase + tibELCK);
-        EXPECT_EQ(e.Source, "GPIB-32");
-        EXPECT_EQ(e.Description, " at board 0, address 12");
+        SCOPED_TRACE(c.failing ? c.failing : c.source);
+        if (c.failing) TesselGpibSimFailNext(c.failing, 21);
+        ExpectError([&] { c.call(*port); }, c.number, c.source, c.description);
     }
 }
 
@@ -146,19 +117,6 @@ TEST_F(TransferTest, ABlockSentInPiecesEndsWithEoiOnlyOnTheLast) {
     port->SendB(true, Variant::Bytes({'c', 'd'}));
     EXPECT_EQ(Messages(), std::vector<std::string>{"DATA #14abcd"});
     EXPECT_EQ(port->Receive("SYST:ERR?"), "0,\"No error\"");
-}
-
-TEST_F(TransferTest, ReceiveBBelowOneCountFailsWithItsSource) {
-    const ComError e = CaughtError([&] { port->ReceiveB(0); });
-    EXPECT_EQ(e.Number, kErrSubscriptOutOfRange);
-    EXPECT_EQ(e.Source, "clsGPIB.IPortB_ReceiveB");
-}
-
-TEST_F(TransferTest, TransfersOffLineReportWhatTheLibrarySays) {
-    port->OnLine(false);
-    const ComError e = CaughtError([&] { port->ReceiveB(4); });
-    EXPECT_EQ(e.Number, kObjectErrorBase + tibEDVR);
-    EXPECT_EQ(e.Description, "EDVR - DOS error at board 0, address 12");
 }
 
 }  // namespace
