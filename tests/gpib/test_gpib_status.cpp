@@ -11,23 +11,15 @@ namespace {
 
 using StatusTest = GpibTest;
 
-TEST_F(StatusTest, StatusIsZeroOnAThreadBeforeItsFirstCall) {
-    std::thread([] {
-        auto fresh = MakePort();
-        EXPECT_EQ(fresh->Status(), 0);
-        EXPECT_EQ(fresh->Error(), 0);
-        EXPECT_EQ(fresh->Count(), 0);
-    }).join();
-}
-
-// Each thread sees its own last call only, while the other thread's objects
-// keep failing and succeeding.
+// Each thread sees its own last call only, zeros before its first, while the
+// other thread's objects keep failing and succeeding.
 TEST_F(StatusTest, StatusPropertiesArePerThread) {
     port->OnLine(true);
     TesselGpibSimFailNext("Send", 11);
     EXPECT_THROW(port->Send("*CLS"), ComError);
     std::thread([] {
         auto other = MakePort();
+        EXPECT_EQ(other->Status() | other->Error() | other->Count(), 0);
         other->OnLine(true);
         other->Send("*RST");
         EXPECT_EQ(other->Status() & 0x8000, 0);
@@ -47,8 +39,7 @@ TEST_F(StatusTest, AnotherObjectOfTheThreadReportsTheLastFailure) {
     EXPECT_THROW(port->OnLine(true), ComError);
     EXPECT_EQ(other->Status(), 0x8000);
     EXPECT_EQ(other->Error(), 7);
-    // Until the next call of any object of the thread.
-    other->OnLine(true);
+    other->OnLine(true);  // until the next call of any object of the thread
     EXPECT_EQ(port->Status() & 0x8000, 0);
 }
 
@@ -57,15 +48,13 @@ TEST_F(StatusTest, AnotherObjectOfTheThreadReportsTheLastFailure) {
 // makes four calls: ibfind, ibsic, FindLstn, ibonl.
 TEST_F(StatusTest, RegistrationResultsAreFollowed) {
     struct Case {
-        int result;
-        int times;              // registrations that return it
-        size_t registrations;   // RegisterGpibGlobalsForThread calls
-        size_t unregistrations; // UnregisterGpibGlobalsForThread calls
+        int result, times;  // registrations that return it
+        size_t registrations, unregistrations;
         bool registered;
     };
     const Case cases[] = {
         {0, 1, 1, 0, true},
-        {1, 1, 2, 1, true},   // unregistered, registered again
+        {1, 1, 2, 1, true},     // unregistered, registered again
         {2, 100, 4, 4, false},  // tried again before every call
         {3, 100, 4, 4, false},
         {7, 100, 4, 0, false},  // any other value: not unregistered
@@ -77,16 +66,10 @@ TEST_F(StatusTest, RegistrationResultsAreFollowed) {
         std::thread([&] {
             auto absent = MakePort(20);
             EXPECT_THROW(absent->OnLine(true), ComError);
-            if (c.registered) {
-                // The library's status of the last call, the board's close.
-                EXPECT_EQ(absent->Status(), 0x120);
-                EXPECT_EQ(absent->Count(), 0);
-            } else {
-                // The library never wrote the cells; the count keeps the mark
-                // of the failed registration.
-                EXPECT_EQ(absent->Status(), 0);
-                EXPECT_EQ(static_cast<uint32_t>(absent->Count()), 0xDEAD37F0u);
-            }
+            // Registered: the library's status of the board's close. Not: the
+            // library never wrote the cells; the count keeps the mark of the failure.
+            EXPECT_EQ(absent->Status(), c.registered ? 0x120 : 0);
+            EXPECT_EQ(static_cast<uint32_t>(absent->Count()), c.registered ? 0u : 0xDEAD37F0u);
             EXPECT_EQ(absent->Error(), 0);
         }).join();
         TesselGpibSimForceRegistration(0, 0);
@@ -107,12 +90,10 @@ TEST_F(StatusTest, ALibraryOfTheSecondKindIsReadAndTranslated) {
         EXPECT_EQ(port->Receive("*IDN?"), "*IDN?");
         void* fake = dlopen(library, RTLD_NOW | RTLD_NOLOAD);
         ASSERT_NE(fake, nullptr);
-        auto lastEndMode = reinterpret_cast<int (*)()>(dlsym(fake, "FakeLastEndMode"));
-        EXPECT_EQ(lastEndMode(), 2);  // its number for a line feed with EOI
+        EXPECT_EQ(reinterpret_cast<int (*)()>(dlsym(fake, "FakeLastEndMode"))(), 2);  // a line feed with EOI
         dlclose(fake);
         EXPECT_EQ(port->Count(), 6);
-        const ComError e = CaughtError([&] { port->Receive(); });
-        EXPECT_EQ(e.Description, "Receive timed out after 1 seconds");
+        EXPECT_EQ(CaughtError([&] { port->Receive(); }).Description, "Receive timed out after 1 seconds");
         EXPECT_EQ(port->Error(), 6);
         EXPECT_EQ(port->Status(), 0xC000);
         port->OnLine(false);
@@ -120,27 +101,22 @@ TEST_F(StatusTest, ALibraryOfTheSecondKindIsReadAndTranslated) {
 }
 
 TEST_F(StatusTest, ALibraryThatCannotBeUsedIsAClearErrorAndTheObjectStaysUsable) {
-    const std::string notALibrary = ::testing::TempDir() + "/not-a-library.so";
+    const std::string notALibrary = ::testing::TempDir() + "/not-a-library.so", none = "/nonexistent/libgpib.so";
     std::ofstream(notALibrary) << "text";
-    struct Case {
-        std::string path;
-        int32_t number;
-        std::string mentions;
-    };
-    const Case cases[] = {
+    const std::tuple<std::string, int32_t, std::string> cases[] = {
         {GPIB_FAKE_INCOMPLETE_LIBRARY, kErrLibraryFunctionNotFound, "ibwait"},
         {notALibrary, kErrLibraryLoad, notALibrary},
-        {"/nonexistent/libgpib.so", kErrFileNotFound, "/nonexistent/libgpib.so"},
+        {none, kErrFileNotFound, none},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.path);
-        UseGpibLibrary(c.path);
+    for (const auto& [path, number, mentions] : cases) {
+        SCOPED_TRACE(path);
+        UseGpibLibrary(path);
         EXPECT_EQ(GpibLibraryInUse(), "");
         const ComError e = CaughtError([&] { port->OnLine(true); });
-        EXPECT_EQ(e.Number, c.number);
+        EXPECT_EQ(e.Number, number);
         EXPECT_EQ(e.Source, "clsGPIB.IPortSetup_Online");
-        EXPECT_NE(e.Description.find(c.mentions), std::string::npos) << e.Description;
-        EXPECT_NE(e.Description.find(RuntimeErrorText(c.number)), std::string::npos) << e.Description;
+        EXPECT_NE(e.Description.find(mentions), std::string::npos) << e.Description;
+        EXPECT_NE(e.Description.find(RuntimeErrorText(number)), std::string::npos) << e.Description;
         EXPECT_FALSE(port->OnLine());
     }
     UseGpibLibrary(GPIB_SIM_LIBRARY);
