@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -14,6 +15,16 @@
 namespace tessel::test {
 
 inline constexpr int32_t kQueryFailed = kObjectErrorBase + tthsQueryFailed;
+
+// Checks the error `call` raises, and returns it.
+inline ComError ExpectError(const std::function<void()>& call, int32_t number, const std::string& source,
+                            const std::string& description) {
+    ComError e = CaughtError(call);
+    EXPECT_EQ(e.Number, number);
+    EXPECT_EQ(e.Source, source);
+    EXPECT_EQ(e.Description, description);
+    return e;
+}
 
 class TH03Test : public ::testing::Test {
 protected:
