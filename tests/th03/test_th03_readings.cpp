@@ -1,7 +1,5 @@
 // Readings, cycle, version, filter factor and sensor of an on-line channel,
 // and the failures a host meets reading them.
-#include <functional>
-
 #include "th03_fixture.h"
 
 namespace tessel::test {
@@ -10,63 +8,44 @@ namespace {
 using TH03Readings = TH03Test;
 
 TEST_F(TH03Readings, TheLoggersHundredthsAreReturnedAsANumber) {
-    struct Case {
-        int32_t hundredths;
-        double expected;
-    };
     auto th03 = Channel("COM2", "3");
     th03->OnLine(true);
-    for (const Case& c : {Case{-512, -5.12}, Case{2153, 21.53}, Case{0, 0.0}, Case{1, 0.01}, Case{-1, -0.01}}) {
-        th03sim_set_next_reading(2, 3, c.hundredths);
-        EXPECT_DOUBLE_EQ(th03->value(), c.expected) << c.hundredths;
+    for (const auto& [hundredths, expected] : {std::pair{-512, -5.12}, {2153, 21.53}, {0, 0.0}, {1, 0.01}, {-1, -0.01}}) {
+        th03sim_set_next_reading(2, 3, hundredths);
+        EXPECT_DOUBLE_EQ(th03->value(), expected) << hundredths;
     }
     EXPECT_TRUE(Logged("th03_get_temp(2, 3, 10) = 1"));
 }
 
-struct FailingRead {
-    const char* member;
-    const char* source;
-    const char* description;
-    std::function<void(clsTH03&)> read;
-};
-
-const FailingRead kFailingReads[] = {
-    {"value", "clsTH03.Value", "Get Value failed", [](clsTH03& t) { t.value(); }},
-    {"Cycle", "clsTH03.Cycle", "Get Cycle failed", [](clsTH03& t) { t.Cycle(); }},
-    {"Version", "clsTH03.Version", "Get Version failed", [](clsTH03& t) { t.Version(); }},
-};
-
-TEST_F(TH03Readings, AFailedReadRaisesWhateverTheCellHoldsAndChangesNothing) {
+// Each read that fails: off-line before and after on-line without asking the
+// library, and on-line whatever the cell holds, changing nothing.
+TEST_F(TH03Readings, AFailedReadRaisesItsOwnErrorAndChangesNothing) {
+    const struct {
+        const char *source, *description;
+        std::function<void(clsTH03&)> read;
+    } reads[] = {
+        {"clsTH03.Value", "Get Value failed", [](clsTH03& t) { t.value(); }},
+        {"clsTH03.Cycle", "Get Cycle failed", [](clsTH03& t) { t.Cycle(); }},
+        {"clsTH03.Version", "Get Version failed", [](clsTH03& t) { t.Version(); }},
+    };
     auto th03 = Channel("COM1", "1");
-    th03->OnLine(true);
-    for (const FailingRead& read : kFailingReads) {
-        th03sim_fail_next_read(1);  // the library writes 7777 and returns 0
-        const ComError e = CaughtError([&] { read.read(*th03); });
-        EXPECT_EQ(e.Number, kQueryFailed) << read.member;
-        EXPECT_EQ(e.Source, read.source);
-        EXPECT_EQ(e.Description, read.description);
-        EXPECT_TRUE(th03->OnLine());
-        EXPECT_NO_THROW(read.read(*th03)) << read.member << " after a failed read";
-    }
-}
-
-TEST_F(TH03Readings, AnObjectThatIsNotOnLineFailsItsReadsWithoutAskingTheLibrary) {
-    auto th03 = Channel("COM1", "1");
-    auto check = [&](const char* when) {
-        for (const FailingRead& read : kFailingReads) {
-            const ComError e = CaughtError([&] { read.read(*th03); });
-            EXPECT_EQ(e.Number, kQueryFailed) << read.member << " " << when;
-            EXPECT_EQ(e.Source, read.source);
-            EXPECT_EQ(e.Description, read.description);
+    auto check = [&](bool onLine) {
+        for (const auto& read : reads) {
+            if (onLine) th03sim_fail_next_read(1);  // the library writes 7777 and returns 0
+            ExpectError([&] { read.read(*th03); }, kQueryFailed, read.source, read.description);
+            if (onLine) { EXPECT_NO_THROW(read.read(*th03)) << read.source << " after a failed read"; }
         }
     };
-    check("before on-line");
+    check(false);
     EXPECT_EQ(CallLog(), "");
     th03->OnLine(true);
     th03->OnLine(false);
     th03sim_clear_log();
-    check("after off-line");
+    check(false);
     EXPECT_EQ(CallLog(), "");
+    th03->OnLine(true);
+    check(true);
+    EXPECT_TRUE(th03->OnLine());
 }
 
 TEST_F(TH03Readings, AnUnpluggedLoggerFailsItsReadsUntilItIsBackAndOnLineAgain) {
@@ -79,7 +58,6 @@ TEST_F(TH03Readings, AnUnpluggedLoggerFailsItsReadsUntilItIsBackAndOnLineAgain) 
     EXPECT_EQ(th03sim_calls("th03_close_unit"), 1);
     EXPECT_EQ(CaughtError([&] { th03->OnLine(true); }).Description, "TH-03 at com port 1 failed to open");
     EXPECT_FALSE(th03->OnLine());
-
     th03sim_plug(1);
     th03->OnLine(true);
     th03sim_set_next_reading(1, 2, 1999);
@@ -88,32 +66,25 @@ TEST_F(TH03Readings, AnUnpluggedLoggerFailsItsReadsUntilItIsBackAndOnLineAgain) 
 
 TEST_F(TH03Readings, FilterFactorAcceptsOneToHundredAndNamesARefusedValue) {
     auto th03 = Channel("COM1", "1");
+    EXPECT_EQ(th03->FilterFactor(), 0);
     th03->FilterFactor(42);
-    for (int16_t refused : {int16_t{0}, int16_t{101}, int16_t{-5}, int16_t{-32768}, int16_t{32767}}) {
-        const ComError e = CaughtError([&] { th03->FilterFactor(refused); });
-        EXPECT_EQ(e.Number, kObjectErrorBase + tthsInvalidPropertyValue);
-        EXPECT_EQ(e.Number, -2147221124);
-        EXPECT_EQ(e.Source, "clsTH03.FilterFactor");
-        EXPECT_EQ(e.Description, "Invalid Property Value (FilterFactor = " + std::to_string(refused) + ")");
+    for (const int16_t refused : {0, 101, -5, -32768, 32767}) {
+        ExpectError([&] { th03->FilterFactor(refused); }, kObjectErrorBase + tthsInvalidPropertyValue,
+                    "clsTH03.FilterFactor", "Invalid Property Value (FilterFactor = " + std::to_string(refused) + ")");
         EXPECT_EQ(th03->FilterFactor(), 42);
     }
-    for (int16_t accepted : {int16_t{1}, int16_t{100}}) {
+    for (const int16_t accepted : {1, 100}) {
         th03->FilterFactor(accepted);
         EXPECT_EQ(th03->FilterFactor(), accepted);
     }
     EXPECT_EQ(CallLog(), "");
-}
-
-TEST_F(TH03Readings, OnLineResetsTheFilterFactorAndLaterWritesReachTheReadings) {
-    auto th03 = Channel("COM1", "2");
-    EXPECT_EQ(th03->FilterFactor(), 0);
-    th03->FilterFactor(50);
+    // On-line resets it, and later writes reach the readings; set_channel always gets 10.
     th03->OnLine(true);
     EXPECT_EQ(th03->FilterFactor(), 10);
     th03->FilterFactor(75);
     th03->value();
-    EXPECT_TRUE(Logged("th03_get_temp(1, 2, 75) = 1"));
-    EXPECT_TRUE(Logged("th03_set_channel(1, 2, 1, 10) = 1"));  // set_channel always gets 10
+    EXPECT_TRUE(Logged("th03_get_temp(1, 1, 75) = 1"));
+    EXPECT_TRUE(Logged("th03_set_channel(1, 1, 1, 10) = 1"));
 }
 
 TEST_F(TH03Readings, SensorIsTheTypeReadAtTheLastOnLine) {
