@@ -1,7 +1,6 @@
-// Text and block transfers and the time-out codes, on the simulated bus.
-#include <algorithm>
-
+// Text and block transfers, the time-out codes and the trace, on the simulated bus.
 #include "gpib_fixture.h"
+#include "support/trace_recorder.h"
 
 namespace tessel::test {
 namespace {
@@ -38,14 +37,6 @@ TEST_F(TransferTest, ReceiveTrimsBlanksAndOneFinalLineFeed) {
     }
 }
 
-TEST_F(TransferTest, SendAddsLineFeedAndEoiAndCountsTheText) {
-    port->Send("SOUR:VOLT 2");
-    EXPECT_EQ(Messages(), std::vector<std::string>{"SOUR:VOLT 2"});
-    EXPECT_EQ(port->Count(), 11);
-    EXPECT_EQ(port->Status() & 0x8000, 0);
-    EXPECT_EQ(port->Receive("MEAS:VOLT?"), "+2.000000E+00");
-}
-
 TEST_F(TransferTest, AReplyLongerThanTheBufferLeavesTheRestWithTheInstrument) {
     ASSERT_EQ(TesselGpibSimSetFixedReply(0, kPad, "*IDN?", std::string(1500, 'x').c_str()), 0);
     EXPECT_EQ(port->Receive("*IDN?"), std::string(1023, 'x'));
@@ -53,9 +44,15 @@ TEST_F(TransferTest, AReplyLongerThanTheBufferLeavesTheRestWithTheInstrument) {
     EXPECT_EQ(port->Receive(), std::string(1500 - 1023, 'x'));
 }
 
+// A query that is never answered: its sent record only in the trace.
 TEST_F(TransferTest, ReceiveFromASilentDeviceTimesOutWithTheNominalSeconds) {
     port->TimeOut(0.01f);
-    ExpectError([&] { port->Receive(); }, kTimedOut, "clsGPIB.IPort_Receive", "Receive timed out after 0.01 seconds");
+    Recorder recorder;
+    ExpectError([&] { port->Receive("*CLS"); }, kTimedOut, "clsGPIB.IPort_Receive", "Receive timed out after 0.01 seconds");
+    const std::vector<Seen> seen = recorder.Records();
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].direction, TraceDirection::Sent);
+    EXPECT_EQ(seen[0].bytes, "*CLS\n");
     EXPECT_EQ(port->Status(), 0xC120);  // ERR TIMO CMPL CIC
     EXPECT_EQ(port->Error(), 6);
     // The port stays on-line and the instrument noted the query error.
@@ -72,43 +69,33 @@ TEST_F(TransferTest, ASendThatTheInstrumentHoldsOffTimesOut) {
 }
 
 TEST_F(TransferTest, FailuresOfTransfersAreRaisedWithTheirSource) {
-    const char* const library = "GPIB-32";
-    const struct {
-        const char* failing;  // the library function made to fail, if any
-        std::function<void(clsGPIB&)> call;
-        int32_t number;
-        const char* source;
-        const char* description;
-    } cases[] = {
-        {"Send", [](clsGPIB& p) { p.Send("*RST"); }, kObjectErrorBase + tibELCK, library, " at board 0, address 12"},
-        {"Receive", [](clsGPIB& p) { p.Receive(); }, kObjectErrorBase + tibELCK, library, " at board 0, address 12"},
-        {"ibwrt", [](clsGPIB& p) { p.SendB(true, Variant::Bytes({1, 2})); }, kObjectErrorBase + tibELCK, library,
-         " at board 0, address 12"},
-        {"ibrd", [](clsGPIB& p) { p.ReceiveB(4); }, kObjectErrorBase + tibELCK, library, " at board 0, address 12"},
-        {"ibtmo", [](clsGPIB& p) { p.TimeOut(3); }, kObjectErrorBase + tibELCK, library, " at board 0, address 12"},
-        {nullptr, [](clsGPIB& p) { p.ReceiveB(0); }, kErrSubscriptOutOfRange, "clsGPIB.IPortB_ReceiveB", nullptr},
-        // Off-line, what the library says of the closed descriptor.
-        {nullptr, [](clsGPIB& p) { p.OnLine(false), p.ReceiveB(4); }, kObjectErrorBase + tibEDVR, library,
-         "EDVR - DOS error at board 0, address 12"},
+    const std::pair<const char*, std::function<void(clsGPIB&)>> cases[] = {
+        {"Send", [](clsGPIB& p) { p.Send("*RST"); }},
+        {"Receive", [](clsGPIB& p) { p.Receive(); }},
+        {"ibwrt", [](clsGPIB& p) { p.SendB(true, Variant::Bytes({1, 2})); }},
+        {"ibrd", [](clsGPIB& p) { p.ReceiveB(4); }},
+        {"ibtmo", [](clsGPIB& p) { p.TimeOut(3); }},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.failing ? c.failing : c.source);
-        if (c.failing) TesselGpibSimFailNext(c.failing, 21);
-        ExpectError([&] { c.call(*port); }, c.number, c.source, c.description);
+    for (const auto& [function, call] : cases) {
+        SCOPED_TRACE(function);
+        TesselGpibSimFailNext(function, 21);
+        ExpectError([&] { call(*port); }, kObjectErrorBase + tibELCK, "GPIB-32", " at board 0, address 12");
     }
+    ExpectError([&] { port->ReceiveB(0); }, kErrSubscriptOutOfRange, "clsGPIB.IPortB_ReceiveB");
+    port->OnLine(false);  // what the library says of the closed descriptor
+    ExpectError([&] { port->ReceiveB(4); }, kObjectErrorBase + tibEDVR, "GPIB-32",
+                "EDVR - DOS error at board 0, address 12");
 }
 
+// 60 bytes with EOI: the header "#255", 55 bytes 0, 1, 2, ... and the line
+// feed; then zeros up to the count asked.
 TEST_F(TransferTest, ReceiveBReturnsTheCountAskedWithZerosAfterWhatCame) {
-    // 60 bytes with EOI: the header "#255", 55 bytes 0, 1, 2, ... and the line feed.
-    const Variant got = port->ReceiveB(100, "DATA? 55");
-    const auto& bytes = got.AsBytes().bytes;
-    ASSERT_EQ(bytes.size(), 100u);
+    std::vector<uint8_t> expected{'#', '2', '5', '5'};
+    for (uint8_t b = 0; b < 55; ++b) expected.push_back(b);
+    expected.push_back('\n');
+    expected.resize(100, 0);
+    EXPECT_EQ(port->ReceiveB(100, "DATA? 55").AsBytes().bytes, expected);
     EXPECT_EQ(port->Count(), 60);
-    EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 4), "#255");
-    EXPECT_EQ(bytes[4], 0);
-    EXPECT_EQ(bytes[58], 54);
-    EXPECT_EQ(bytes[59], '\n');
-    EXPECT_TRUE(std::all_of(bytes.begin() + 60, bytes.end(), [](uint8_t b) { return b == 0; }));
 }
 
 TEST_F(TransferTest, ABlockSentInPiecesEndsWithEoiOnlyOnTheLast) {
@@ -117,6 +104,27 @@ TEST_F(TransferTest, ABlockSentInPiecesEndsWithEoiOnlyOnTheLast) {
     port->SendB(true, Variant::Bytes({'c', 'd'}));
     EXPECT_EQ(Messages(), std::vector<std::string>{"DATA #14abcd"});
     EXPECT_EQ(port->Receive("SYST:ERR?"), "0,\"No error\"");
+}
+
+// Send adds the line feed and EOI and counts the text; the trace records say
+// what crossed the bus, held against what the instrument received.
+TEST_F(TransferTest, SentRecordsAreWhatTheInstrumentGotAndReceivedOnesItsReplies) {
+    Recorder recorder;
+    port->Send("SOUR:VOLT 2");
+    EXPECT_EQ(port->Count(), 11);
+    const std::string reading = port->Receive(Variant("MEAS:VOLT?"));
+    EXPECT_EQ(reading, "+2.000000E+00");
+    port->SendB(true, Variant("*CLS\n"), "");
+    const auto bytes = port->ReceiveB(4, Variant("*IDN?")).AsBytes().bytes;
+    std::string sent, received, bus;
+    for (const Seen& s : recorder.Records()) {
+        EXPECT_EQ(s.port, "GPIB0:12");
+        (s.direction == TraceDirection::Sent ? sent : received) += s.bytes;
+    }
+    for (const std::string& m : Messages()) bus += m + "\n";
+    EXPECT_EQ(sent, bus);
+    EXPECT_EQ(sent, "SOUR:VOLT 2\nMEAS:VOLT?\n*CLS\n*IDN?\n");
+    EXPECT_EQ(received, reading + "\n" + std::string(bytes.begin(), bytes.end()));
 }
 
 }  // namespace
