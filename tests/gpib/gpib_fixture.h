@@ -32,20 +32,17 @@ inline std::vector<std::string> Lines(const std::function<long(char*, size_t)>& 
     return lines;
 }
 inline std::vector<std::string> CallLog() { return Lines(TesselGpibSimCallLog); }
-// The program messages the instrument at board 0, `pad` received.
 inline std::vector<std::string> Messages(int pad = kPad) {
     return Lines([pad](char* text, size_t size) { return TesselGpibSimMessageLog(0, pad, text, size); });
 }
 
-// The error `call` raises; the description is compared only when given.
+// Checks the error `call` raises; the description only when given.
 inline void ExpectError(const std::function<void()>& call, int32_t number, const std::string& source,
                         const char* description = nullptr) {
     const ComError e = CaughtError(call);
     EXPECT_EQ(e.Number, number);
     EXPECT_EQ(e.Source, source);
-    if (description) {
-        EXPECT_EQ(e.Description, description);
-    }
+    if (description) { EXPECT_EQ(e.Description, description); }
 }
 
 inline std::shared_ptr<clsGPIB> MakePort(int pad = kPad, const char* board = "0") {
@@ -68,13 +65,11 @@ protected:
         DefaultHostControl().Reset();
         UseGpibLibrary(GPIB_SIM_LIBRARY);
     }
-
     std::shared_ptr<clsGPIB> port = MakePort();
 };
 
 // The same with the port on-line and the call log cleared.
 class OnLineTest : public GpibTest {
-protected:
     void SetUp() override {
         GpibTest::SetUp();
         port->OnLine(true);

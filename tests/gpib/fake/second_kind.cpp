@@ -1,11 +1,8 @@
-// A GPIB library of the second kind for the driver's tests: no registration,
-// the status through per-thread functions, Send's end modes numbered the
-// other way (2 a line feed with EOI, 1 EOI with the last byte). One device
-// listens at every address of board 0 and answers each message with itself.
-// Built three times: as is; with FAKE_STATUS_VARIABLES, publishing the status
-// in the variables ibsta, iberr and ibcntl instead (one process-wide copy, as
-// older libraries do); with FAKE_WITHOUT_IBWAIT, lacking a function the
-// driver needs.
+// A GPIB library of the second kind: no registration, the status through
+// per-thread functions (with FAKE_STATUS_VARIABLES: the process-wide variables
+// of older libraries), Send's end modes numbered the other way (2 a line feed
+// with EOI). One device at every address of board 0 echoes each message.
+// FAKE_WITHOUT_IBWAIT leaves out a function the driver needs.
 #include <algorithm>
 #include <cstring>
 #include <string>
