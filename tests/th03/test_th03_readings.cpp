@@ -1,5 +1,6 @@
 // Readings, cycle, version, filter factor and sensor of an on-line channel,
 // and the failures a host meets reading them.
+#include "support/trace_recorder.h"
 #include "th03_fixture.h"
 
 namespace tessel::test {
@@ -7,14 +8,30 @@ namespace {
 
 using TH03Readings = TH03Test;
 
-TEST_F(TH03Readings, TheLoggersHundredthsAreReturnedAsANumber) {
+// Each value the library hands over is a number, one received record in the
+// library's own units named by port and channel, and a step of the cycle.
+TEST_F(TH03Readings, EachReadingIsANumberARecordAndAStepOfTheCycle) {
+    Recorder recorder;
     auto th03 = Channel("COM2", "3");
     th03->OnLine(true);
+    const int32_t cycle = th03->Cycle();
     for (const auto& [hundredths, expected] : {std::pair{-512, -5.12}, {2153, 21.53}, {0, 0.0}, {1, 0.01}, {-1, -0.01}}) {
         th03sim_set_next_reading(2, 3, hundredths);
         EXPECT_DOUBLE_EQ(th03->value(), expected) << hundredths;
     }
+    EXPECT_EQ(th03->Cycle(), cycle + 5);
+    th03sim_fail_next_read(2);
+    EXPECT_ANY_THROW(th03->value());  // and leaves no record
+    std::string records;
+    for (const Seen& s : recorder.Records()) {
+        EXPECT_EQ(s.direction, TraceDirection::Received);
+        EXPECT_EQ(s.port, "TH03 COM2:3");
+        records += s.bytes + " ";
+    }
+    EXPECT_EQ(records, std::to_string(cycle) + " -512 2153 0 1 -1 " + std::to_string(cycle + 5) + " ");  // cycles too
     EXPECT_TRUE(Logged("th03_get_temp(2, 3, 10) = 1"));
+    EXPECT_EQ(th03->Version(), 3);
+    EXPECT_TRUE(Logged("th03_get_cycle(2) = 1"));
 }
 
 // Each read that fails: off-line before and after on-line without asking the
@@ -99,17 +116,6 @@ TEST_F(TH03Readings, SensorIsTheTypeReadAtTheLastOnLine) {
     EXPECT_EQ(th03->Sensor(), thsOff);
     // A channel switched off gives no reading.
     EXPECT_EQ(CaughtError([&] { th03->value(); }).Description, "Get Value failed");
-}
-
-TEST_F(TH03Readings, TheCycleAdvancesWithEveryReadingAndTheVersionStays) {
-    auto th03 = Channel("COM2", "1");
-    th03->OnLine(true);
-    const int32_t cycle = th03->Cycle();
-    th03->value();
-    th03->value();
-    EXPECT_EQ(th03->Cycle(), cycle + 2);
-    EXPECT_EQ(th03->Version(), 3);
-    EXPECT_TRUE(Logged("th03_get_cycle(2) = 1"));
 }
 
 TEST_F(TH03Readings, ASettingThatIsNoNumberFailsOnLineBeforeTheLibraryIsCalled) {

@@ -22,8 +22,7 @@ TEST_F(TH03Sharing, TwoChannelsOfOneLoggerOpenItOnceAndCloseItAfterTheLastLeaves
             EXPECT_EQ(th03sim_calls("th03_set_channel"), 2);
             EXPECT_TRUE(Logged("th03_set_channel(1, 1, 1, 10) = 1"));
             EXPECT_TRUE(Logged("th03_set_channel(1, 2, 1, 10) = 1"));
-            ASSERT_EQ(TH03ThreadUnits().Units.size(), 1u);
-            EXPECT_EQ(TH03ThreadUnits().Units[0].Users, 2);
+            EXPECT_EQ(Table(), "2: 1/2");
             auto leave = [release](std::shared_ptr<clsTH03>& th03) { release ? th03.reset() : th03->OnLine(false); };
             leave(firstLeavesFirst ? one : two);
             EXPECT_EQ(th03sim_calls("th03_close_unit"), 0);
@@ -34,7 +33,7 @@ TEST_F(TH03Sharing, TwoChannelsOfOneLoggerOpenItOnceAndCloseItAfterTheLastLeaves
             EXPECT_TRUE(Logged("th03_close_unit(1) = 1"));
             EXPECT_EQ(th03sim_calls("th03_close_unit"), 1);
             EXPECT_EQ(th03sim_open_count(1), 0);
-            EXPECT_EQ(TH03ThreadUnits().OnLineCount, 0);
+            EXPECT_EQ(Table(), "0: 0/0 closed");
         }
     }
 }
@@ -49,15 +48,14 @@ TEST_F(TH03Sharing, OnLineAgainCountsTheObjectOnceAndSelectsTheNewChannel) {
     th03->OnLine(true);
     EXPECT_EQ(th03sim_calls("th03_open_unit"), 1);
     EXPECT_TRUE(Logged("th03_set_channel(1, 3, 1, 10) = 1"));
-    EXPECT_EQ(TH03ThreadUnits().OnLineCount, 1);
-    EXPECT_EQ(TH03ThreadUnits().Units.at(0).Users, 1);
+    EXPECT_EQ(Table(), "1: 1/1");
     th03sim_set_next_reading(1, 3, 1234);
     EXPECT_DOUBLE_EQ(th03->value(), 12.34);
     th03->OnLine(false);
     th03->OnLine(false);
     EXPECT_EQ(th03sim_open_count(1), 0);
     EXPECT_EQ(th03sim_calls("th03_close_unit"), 1);
-    EXPECT_EQ(TH03ThreadUnits().OnLineCount, 0);
+    EXPECT_EQ(Table(), "0: 0/0 closed");
 }
 
 // Loggers on two ports are opened and closed each on its own: another port
@@ -68,15 +66,14 @@ TEST_F(TH03Sharing, OnLineAgainWithAnotherPortLeavesTheOldLogger) {
     other->OnLine(true);
     th03->Settings()->Item("Comm Port")->Value(-1, -1, Variant("COM2"));
     th03->OnLine(true);
-    EXPECT_EQ(th03sim_open_count(1), 0);
-    EXPECT_EQ(th03sim_open_count(2), 1);
-    EXPECT_EQ(TH03ThreadUnits().OnLineCount, 2);
+    EXPECT_EQ(th03sim_open_count(1) * 10 + th03sim_open_count(2), 1);
+    EXPECT_EQ(Table(), "2: 0/0 closed 2/2");
     other->OnLine(false);
     th03->Settings()->Item("Comm Port")->Value(-1, -1, Variant("COM3"));
     EXPECT_EQ(CaughtError([&] { th03->OnLine(true); }).Description, "TH-03 at com port 3 failed to open");
     EXPECT_EQ(th03sim_open_count(2), 0);
     EXPECT_FALSE(th03->OnLine());
-    EXPECT_EQ(TH03ThreadUnits().OnLineCount, 0);
+    EXPECT_EQ(Table(), "0: 0/0 closed 0/0 closed");
 }
 
 TEST_F(TH03Sharing, AFailedOpenHoldsNoSlotAndCountsNothing) {
@@ -87,12 +84,10 @@ TEST_F(TH03Sharing, AFailedOpenHoldsNoSlotAndCountsNothing) {
                     "TH-03 at com port 3 failed to open");
         EXPECT_FALSE(bad->OnLine());
     }
-    EXPECT_EQ(TH03ThreadUnits().Units.size(), 1u);
-    EXPECT_EQ(TH03ThreadUnits().OnLineCount, 1);
+    EXPECT_EQ(Table(), "1: 1/1");
     bad->OnLine(false);
     bad.reset();
-    EXPECT_EQ(TH03ThreadUnits().OnLineCount, 1);
-    EXPECT_EQ(TH03ThreadUnits().Units[0].Users, 1);
+    EXPECT_EQ(Table(), "1: 1/1");
     EXPECT_TRUE(good->OnLine());
     th03sim_plug(3);
     auto late = Channel("COM3", "2");
@@ -105,39 +100,33 @@ TEST_F(TH03Sharing, TheTableStartsAfreshOnlyWhenAnObjectIsCreatedWhileNothingIsO
     a->OnLine(true);
     a->OnLine(false);
     b->OnLine(true);  // the closed slot of COM1 stays, as no object was created meanwhile
-    ASSERT_EQ(TH03ThreadUnits().Units.size(), 2u);
-    EXPECT_EQ(TH03ThreadUnits().Units[0].Port, 0);
-    EXPECT_EQ(TH03ThreadUnits().Units[1].Port, 2);
+    EXPECT_EQ(Table(), "1: 0/0 closed 2/1");
     auto c = Channel("COM2", "2");  // b is on-line: c joins b's logger
-    EXPECT_EQ(TH03ThreadUnits().Units.size(), 2u);
     c->OnLine(true);
     EXPECT_EQ(th03sim_calls("th03_open_unit"), 2);
-    EXPECT_EQ(TH03ThreadUnits().Units[1].Users, 2);
+    EXPECT_EQ(Table(), "2: 0/0 closed 2/2");
     b.reset();
     c.reset();
     auto d = Channel("COM2", "1");  // nothing on-line: the table starts afresh
-    EXPECT_TRUE(TH03ThreadUnits().Units.empty());
+    EXPECT_EQ(Table(), "0:");
     d->OnLine(true);
-    ASSERT_EQ(TH03ThreadUnits().Units.size(), 1u);
-    EXPECT_EQ(TH03ThreadUnits().Units[0].Port, 2);
-    EXPECT_TRUE(TH03ThreadUnits().Units[0].Open);
+    EXPECT_EQ(Table(), "1: 2/1");
 }
 
 TEST_F(TH03Sharing, EachThreadOpensTheLoggerForItsOwnObjects) {
     auto here = Channel("COM1", "1");
     here->OnLine(true);
-    TH03UnitTable there;
+    std::string there;
     std::thread([&] {
         auto th03 = Channel("COM1", "2");
         EXPECT_NO_THROW(th03->OnLine(true));
-        there = TH03ThreadUnits();
+        there = Table();
         EXPECT_NO_THROW(th03->value());
     }).join();
     EXPECT_EQ(th03sim_calls("th03_open_unit"), 2);
     EXPECT_EQ(th03sim_calls("th03_close_unit"), 1);  // the other thread's object left with its thread
-    ASSERT_EQ(there.Units.size(), 1u);
-    EXPECT_EQ(there.Units[0].Users, 1);
-    EXPECT_EQ(TH03ThreadUnits().Units.at(0).Users, 1);
+    EXPECT_EQ(there, "1: 1/1");
+    EXPECT_EQ(Table(), "1: 1/1");
     EXPECT_TRUE(here->OnLine());
     EXPECT_EQ(th03sim_open_count(1), 1);
 }

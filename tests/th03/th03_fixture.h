@@ -49,6 +49,16 @@ protected:
         return log;
     }
 
+    // The thread's logger table: "<on-line count>:" then " <port>/<users>" a
+    // slot, " closed" after a slot whose logger is not open.
+    static std::string Table() {
+        const TH03UnitTable table = TH03ThreadUnits();
+        std::string text = std::to_string(table.OnLineCount) + ":";
+        for (const TH03Unit& u : table.Units)
+            text += " " + std::to_string(u.Port) + "/" + std::to_string(u.Users) + (u.Open ? "" : " closed");
+        return text;
+    }
+
     static bool Logged(const std::string& line) { return CallLog().find(line + "\n") != std::string::npos; }
 };
 
