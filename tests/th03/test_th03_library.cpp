@@ -45,22 +45,18 @@ TEST_F(TH03Library, OnLineRefusesABadLibraryAndTheObjectStaysOffLine) {
     const std::string missing = scratch / "libth0332.so", notALibrary = scratch / "not-a-library" / "libth0332.so";
     fs::create_directory(scratch / "not-a-library");
     std::ofstream(notALibrary) << "not an ELF file\n";
-    const struct {
-        std::string path;
-        int32_t number;
-        const char *description, *detailMentions;
-    } cases[] = {
+    const std::tuple<std::string, int32_t, const char*, const char*> cases[] = {
         {missing, kErrFileNotFound, "File not found", "libth0332.so"},
         {notALibrary, kErrLibraryLoad, "Error in loading DLL", "libth0332.so"},
         {TH03_INCOMPLETE_LIBRARY, kErrLibraryFunctionNotFound, "Specified DLL function not found", "th03_get_version"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.path);
+    for (const auto& [path, number, description, detailMentions] : cases) {
+        SCOPED_TRACE(path);
         th03sim_reset();
-        UseTH03Library(c.path);
+        UseTH03Library(path);
         auto th03 = Channel("COM1", "1");
-        const ComError e = ExpectError([&] { th03->OnLine(true); }, c.number, "clsTH03.IPortSetup_Online", c.description);
-        EXPECT_NE(e.Detail.find(c.detailMentions), std::string::npos) << e.Detail;
+        const ComError e = ExpectError([&] { th03->OnLine(true); }, number, "clsTH03.IPortSetup_Online", description);
+        EXPECT_NE(e.Detail.find(detailMentions), std::string::npos) << e.Detail;
         EXPECT_FALSE(th03->OnLine());
         EXPECT_EQ(TH03ThreadUnits().OnLineCount, 0);
         th03->OnLine(false);
@@ -121,20 +117,17 @@ TEST_F(TH03Library, EachReadingIsANumberARecordAndAStepOfTheCycle) {
 // Each read that fails: off-line before and after on-line without asking the
 // library, and on-line whatever the cell holds, changing nothing.
 TEST_F(TH03Library, AFailedReadRaisesItsOwnErrorAndChangesNothing) {
-    const struct {
-        const char *source, *description;
-        std::function<void(clsTH03&)> read;
-    } reads[] = {
+    const std::tuple<const char*, const char*, std::function<void(clsTH03&)>> reads[] = {
         {"clsTH03.Value", "Get Value failed", [](clsTH03& t) { t.value(); }},
         {"clsTH03.Cycle", "Get Cycle failed", [](clsTH03& t) { t.Cycle(); }},
         {"clsTH03.Version", "Get Version failed", [](clsTH03& t) { t.Version(); }},
     };
     auto th03 = Channel("COM1", "1");
     auto check = [&](bool onLine) {
-        for (const auto& read : reads) {
+        for (const auto& [source, description, read] : reads) {
             if (onLine) th03sim_fail_next_read(1);  // the library writes 7777 and returns 0
-            ExpectError([&] { read.read(*th03); }, kQueryFailed, read.source, read.description);
-            if (onLine) { EXPECT_NO_THROW(read.read(*th03)) << read.source << " after a failed read"; }
+            ExpectError([&] { read(*th03); }, kQueryFailed, source, description);
+            if (onLine) { EXPECT_NO_THROW(read(*th03)) << source << " after a failed read"; }
         }
     };
     check(false);
