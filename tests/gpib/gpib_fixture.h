@@ -10,7 +10,6 @@
 #include <vector>
 
 #include <tessel/error.h>
-#include <tessel/events.h>
 #include <tessel/gpib.h>
 #include <tessel/gpib_sim.h>
 #include <tessel/host.h>

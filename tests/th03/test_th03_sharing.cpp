@@ -18,10 +18,8 @@ TEST_F(TH03Sharing, TwoChannelsOfOneLoggerOpenItOnceAndCloseItAfterTheLastLeaves
             std::shared_ptr<clsTH03> one = Channel("COM1", "1"), two = Channel("COM1", "2");
             one->OnLine(true);
             two->OnLine(true);
-            EXPECT_EQ(th03sim_calls("th03_open_unit"), 1);
-            EXPECT_EQ(th03sim_calls("th03_set_channel"), 2);
-            EXPECT_TRUE(Logged("th03_set_channel(1, 1, 1, 10) = 1"));
-            EXPECT_TRUE(Logged("th03_set_channel(1, 2, 1, 10) = 1"));
+            EXPECT_EQ(CallLog(), "th03_open_unit(1) = 1\nth03_set_channel(1, 1, 1, 10) = 1\n"
+                                 "th03_set_channel(1, 2, 1, 10) = 1\n");
             EXPECT_EQ(Table(), "2: 1/2");
             auto leave = [release](std::shared_ptr<clsTH03>& th03) { release ? th03.reset() : th03->OnLine(false); };
             leave(firstLeavesFirst ? one : two);
