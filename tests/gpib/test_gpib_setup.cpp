@@ -117,30 +117,23 @@ TEST_F(SetupTest, ReleaseClosesDeviceAndBoardWithoutEnableLocal) {
     EXPECT_EQ(TesselGpibSimRemoteState(0, kPad), 3);
 }
 
+// Settings and a time-out written off-line reach the library at on-line only;
+// secondary address and board go to ibdev.
 TEST_F(SetupTest, SettingsAreReadAtEachOnLineOnly) {
-    ASSERT_EQ(TesselGpibSimPlace(0, 7, 0, 100), 0);
+    ASSERT_EQ(TesselGpibSimPlace(2, 3, 100, 100), 0);
+    port->TimeOut(5);
+    EXPECT_TRUE(CallLog().empty());
     port->OnLine(true);
-    port->Settings()->Item("Primary Address")->Value(-1, -1, Variant(int16_t{7}));
+    port->Settings()->Item("Board")->Value(-1, -1, Variant("2"));
+    port->Settings()->Item("Primary Address")->Value(-1, -1, Variant(int16_t{3}));
+    port->Settings()->Item("Secondary Address")->Value(-1, -1, Variant(int16_t{100}));
     port->Send("*CLS");
     EXPECT_EQ(Messages(kPad), std::vector<std::string>{"*CLS"});
     port->OnLine(false);
+    TesselGpibSimClearCallLog();
     port->OnLine(true);
-    port->Send("*RST");
-    EXPECT_EQ(Messages(7), std::vector<std::string>{"*RST"});
-}
-
-// Secondary address, board and a time-out written off-line reach ibdev, and
-// only then the library.
-TEST_F(SetupTest, SecondaryAddressBoardAndTimeOutReachIbdev) {
-    ASSERT_EQ(TesselGpibSimPlace(2, 3, 100, 100), 0);
-    auto other = MakePort(3, "2");
-    other->Settings()->Item("Secondary Address")->Value(-1, -1, Variant(int16_t{100}));
-    other->TimeOut(5);
-    EXPECT_TRUE(CallLog().empty());
-    other->OnLine(true);
-    EXPECT_EQ(TesselGpibSimCallCount("ibfind"), 1u);
     const auto log = CallLog();
-    EXPECT_NE(std::find(log.begin(), log.end(), "ibfind GPIB2"), log.end());
+    EXPECT_EQ(std::count(log.begin(), log.end(), "ibfind GPIB2"), 1);
     EXPECT_NE(std::find(log.begin(), log.end(), "ibdev 2 3 100 13 1 0"), log.end());
 }
 
@@ -186,34 +179,31 @@ TEST_F(SetupTest, StatusPropertiesArePerThread) {
 // thread registers at its first call. Going on-line to a missing instrument
 // makes four calls: ibfind, ibsic, FindLstn, ibonl.
 TEST_F(SetupTest, RegistrationResultsAreFollowed) {
-    struct Case {
-        int result, times;  // registrations that return it
-        size_t registrations, unregistrations;
-        bool registered;
-    };
-    const Case cases[] = {
+    // The result, how many registrations return it, the calls of registration
+    // and unregistration, whether the thread ends up registered.
+    const std::tuple<int, int, size_t, size_t, bool> cases[] = {
         {0, 1, 1, 0, true},
         {1, 1, 2, 1, true},     // unregistered, registered again
         {2, 100, 4, 4, false},  // tried again before every call
         {3, 100, 4, 4, false},
         {7, 100, 4, 0, false},  // any other value: not unregistered
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.result);
+    for (const auto& [result, times, registrations, unregistrations, registered] : cases) {
+        SCOPED_TRACE(result);
         TesselGpibSimClearCallLog();
-        TesselGpibSimForceRegistration(c.result, c.times);
+        TesselGpibSimForceRegistration(result, times);
         std::thread([&] {
             auto absent = MakePort(20);
             EXPECT_THROW(absent->OnLine(true), ComError);
             // Registered: the library's status of the board's close. Not: the
             // library never wrote the cells; the count keeps the mark of the failure.
-            EXPECT_EQ(absent->Status(), c.registered ? 0x120 : 0);
-            EXPECT_EQ(static_cast<uint32_t>(absent->Count()), c.registered ? 0u : 0xDEAD37F0u);
+            EXPECT_EQ(absent->Status(), registered ? 0x120 : 0);
+            EXPECT_EQ(static_cast<uint32_t>(absent->Count()), registered ? 0u : 0xDEAD37F0u);
             EXPECT_EQ(absent->Error(), 0);
         }).join();
         TesselGpibSimForceRegistration(0, 0);
-        EXPECT_EQ(TesselGpibSimCallCount("RegisterGpibGlobalsForThread"), c.registrations);
-        EXPECT_EQ(TesselGpibSimCallCount("UnregisterGpibGlobalsForThread"), c.unregistrations);
+        EXPECT_EQ(TesselGpibSimCallCount("RegisterGpibGlobalsForThread"), registrations);
+        EXPECT_EQ(TesselGpibSimCallCount("UnregisterGpibGlobalsForThread"), unregistrations);
         EXPECT_EQ(TesselGpibSimCallCount("ibonl"), 1u);
     }
 }
@@ -251,9 +241,7 @@ TEST_F(SetupTest, ALibraryThatCannotBeUsedIsAClearErrorAndTheObjectStaysUsable) 
         SCOPED_TRACE(path);
         UseGpibLibrary(path);
         EXPECT_EQ(GpibLibraryInUse(), "");
-        const ComError e = CaughtError([&] { port->OnLine(true); });
-        EXPECT_EQ(e.Number, number);
-        EXPECT_EQ(e.Source, "clsGPIB.IPortSetup_Online");
+        const ComError e = ExpectError([&] { port->OnLine(true); }, number, "clsGPIB.IPortSetup_Online");
         EXPECT_NE(e.Description.find(mentions), std::string::npos) << e.Description;
         EXPECT_NE(e.Description.find(RuntimeErrorText(number)), std::string::npos) << e.Description;
         EXPECT_FALSE(port->OnLine());
