@@ -4,12 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include <tessel/error.h>
-#include <tessel/events.h>
 #include <tessel/gpib.h>
 #include <tessel/gpib_sim.h>
 #include <tessel/host.h>
@@ -21,26 +21,28 @@ namespace tessel::test {
 
 inline constexpr int kPad = 12;
 
-// The simulated library's call log, one call a line.
-inline std::vector<std::string> CallLog() {
-    std::string text(static_cast<std::size_t>(TesselGpibSimCallLog(nullptr, 0)) + 1, '\0');
-    TesselGpibSimCallLog(text.data(), text.size());
+// One of the simulated library's logs, one entry a line.
+inline std::vector<std::string> Lines(const std::function<long(char*, size_t)>& read) {
+    std::string text(static_cast<std::size_t>(read(nullptr, 0)) + 1, '\0');
+    read(text.data(), text.size());
     std::vector<std::string> lines;
-    std::size_t start = 0;
-    for (std::size_t nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1)
+    for (std::size_t start = 0, nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1)
         lines.push_back(text.substr(start, nl - start));
     return lines;
 }
-
-// The program messages the instrument at board 0, kPad received.
+inline std::vector<std::string> CallLog() { return Lines(TesselGpibSimCallLog); }
 inline std::vector<std::string> Messages(int pad = kPad) {
-    std::string text(static_cast<std::size_t>(TesselGpibSimMessageLog(0, pad, nullptr, 0)) + 1, '\0');
-    TesselGpibSimMessageLog(0, pad, text.data(), text.size());
-    std::vector<std::string> lines;
-    std::size_t start = 0;
-    for (std::size_t nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1)
-        lines.push_back(text.substr(start, nl - start));
-    return lines;
+    return Lines([pad](char* text, size_t size) { return TesselGpibSimMessageLog(0, pad, text, size); });
+}
+
+// Checks the error `call` raises, the description only when given, and returns it.
+inline ComError ExpectError(const std::function<void()>& call, int32_t number, const std::string& source,
+                            const char* description = nullptr) {
+    ComError e = CaughtError(call);
+    EXPECT_EQ(e.Number, number);
+    EXPECT_EQ(e.Source, source);
+    if (description) { EXPECT_EQ(e.Description, description); }
+    return e;
 }
 
 inline std::shared_ptr<clsGPIB> MakePort(int pad = kPad, const char* board = "0") {
@@ -63,8 +65,16 @@ protected:
         DefaultHostControl().Reset();
         UseGpibLibrary(GPIB_SIM_LIBRARY);
     }
-
     std::shared_ptr<clsGPIB> port = MakePort();
+};
+
+// The same with the port on-line and the call log cleared.
+class OnLineTest : public GpibTest {
+    void SetUp() override {
+        GpibTest::SetUp();
+        port->OnLine(true);
+        TesselGpibSimClearCallLog();
+    }
 };
 
 }  // namespace tessel::test

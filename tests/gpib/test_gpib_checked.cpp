@@ -7,14 +7,7 @@
 namespace tessel::test {
 namespace {
 
-class CheckedSendTest : public GpibTest {
-protected:
-    void SetUp() override {
-        GpibTest::SetUp();
-        port->OnLine(true);
-        TesselGpibSimClearCallLog();
-    }
-};
+using CheckedSendTest = OnLineTest;
 
 TEST_F(CheckedSendTest, ACommandCompletesWithoutReplyAndTheMessagesGoInOrder) {
     Variant reply("stale");
@@ -22,62 +15,75 @@ TEST_F(CheckedSendTest, ACommandCompletesWithoutReplyAndTheMessagesGoInOrder) {
     EXPECT_EQ(reply.ToString(), "");
     EXPECT_EQ(Messages(), (std::vector<std::string>{"*CLS", "*SRE 96", "*ESE 61", "SOUR:VOLT 1; *OPC", "*ESR?"}));
     EXPECT_EQ(TesselGpibSimCallCount("ReadStatusByte"), 1u);
-    // The poll released the line.
-    EXPECT_EQ(TesselGpibSimRemoteState(0, kPad), 3);
+    EXPECT_EQ(TesselGpibSimRemoteState(0, kPad), 3);  // the poll released the line
     EXPECT_EQ(port->Receive("*STB?"), "0");
+    // An operation that ends late is waited for.
+    ASSERT_EQ(TesselGpibSimPlace(0, kPad, 0, 150), 0);
+    port->SendE("INIT");
+    EXPECT_EQ(Messages().back(), "*ESR?");
 }
 
 TEST_F(CheckedSendTest, AQueryStoresItsReplyOrRaisesWhenThereIsNoPlaceForIt) {
     Variant reply;
     port->SendE("*IDN?", &reply);
     EXPECT_EQ(reply.ToString(), "Tessel,SIM-488,0,1.0");
-
-    const ComError e = CaughtError([&] { port->SendE("*IDN?"); });
-    EXPECT_EQ(e.Number, kObjectErrorBase + kErrReturnParameterMissing);
-    EXPECT_EQ(e.Source, "clsGPIB.IPort_SendE");
-    EXPECT_EQ(e.Description, "Return parameter missing");
+    ExpectError([&] { port->SendE("*IDN?"); }, kObjectErrorBase + kErrReturnParameterMissing, "clsGPIB.IPort_SendE",
+                "Return parameter missing");
     // The reply was read before the error: nothing is left unread.
     EXPECT_EQ(port->Receive("SYST:ERR?"), "0,\"No error\"");
 }
 
-TEST_F(CheckedSendTest, EventStatusBitsBecomeErrorsFirstOneFirst) {
+// Each failure of the handshake, on a fresh instrument: what is raised, how
+// many messages the instrument got and how often it was polled.
+TEST_F(CheckedSendTest, EachFailureOfTheHandshakeIsRaisedWithItsSource) {
+    const auto esr = [](const char* reply) { return [=] { TesselGpibSimSetFixedReply(0, kPad, "*ESR?", reply); }; };
+    const auto fail = [](const char* function) { return [=] { TesselGpibSimFailNext(function, 16); }; };
+    std::shared_ptr<clsGPIB> other = MakePort(4);
+    const auto otherRequests = [&] {  // the line is another instrument's; ours never completes
+        ASSERT_EQ(TesselGpibSimPlace(0, kPad, 0, -1), 0);
+        ASSERT_EQ(TesselGpibSimPlace(0, 4, 0, 100), 0);
+        other->OnLine(true);
+        other->Send("*SRE 32;*ESE 32");
+        TesselGpibSimInjectError(0, 4, -113);
+    };
+    const std::string send = "clsGPIB.IPort_SendE", esrq = "ESRQ - SRQ stuck high at board 0, address 12";
     struct Case {
-        const char* esr;  // the *ESR? reply, or null for the real one
+        std::function<void()> arrange;
         const char* command;
-        int32_t code;
+        int32_t number;
+        std::string source;
         const char* description;
+        std::size_t messages, polls;
     };
     const Case cases[] = {
-        {nullptr, "BOGUS", kErrCommandError, "Device reports a command error"},  // 33 really
-        {"33", "*RST", kErrCommandError, "Device reports a command error"},
-        {"0", "*RST", kErrOperationNotComplete, "Device unexpectedly reports operation not complete"},
-        {"61", "*RST", kErrQueryError, "Device reports a query error"},
-        {"25", "*RST", kErrDeviceDependentError, "Device reports a device dependent error"},
-        {"17", "*RST", kErrExecutionError, "Device reports a execution error"},
+        {[] {}, "BOGUS", kObjectErrorBase + kErrCommandError, send, "Device reports a command error", 5, 1},
+        {esr("33"), "*RST", kObjectErrorBase + kErrCommandError, send, "Device reports a command error", 5, 1},
+        {esr("0"), "*RST", kObjectErrorBase + kErrOperationNotComplete, send,
+         "Device unexpectedly reports operation not complete", 5, 1},
+        {esr("61"), "*RST", kObjectErrorBase + kErrQueryError, send, "Device reports a query error", 5, 1},
+        {esr("25"), "*RST", kObjectErrorBase + kErrDeviceDependentError, send,
+         "Device reports a device dependent error", 5, 1},
+        {esr("17"), "*RST", kObjectErrorBase + kErrExecutionError, send, "Device reports a execution error", 5, 1},
+        {esr("garbage"), "*RST", kErrTypeMismatch, send, nullptr, 5, 1},
+        {[] { TesselGpibSimSetServiceDelay(0, kPad, -1); }, "*RST", kTimedOut, send,
+         "Send with handshake timed out after 1 seconds", 4, 0},  // the default second
+        {fail("ibwait"), "*RST", kObjectErrorBase + tibESRQ, send, esrq.c_str(), 4, 0},
+        {fail("ReadStatusByte"), "*RST", kObjectErrorBase + tibESRQ, send, esrq.c_str(), 4, 1},
+        {otherRequests, "INIT", kObjectErrorBase + kErrEventRegisterClear, send,
+         "Event register was unexpectedly clear", 4, 1},
+        // A failing set-up send reaches the host as Send raised it.
+        {[] { TesselGpibSimFailNext("Send", 2); }, "*RST", kObjectErrorBase + tibENOL, "GPIB-32",
+         "ENOL - No listener at board 0, address 12", 0, 0},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.command + std::string(" ") + (c.esr ? c.esr : "real"));
-        TesselGpibSimSetFixedReply(0, kPad, "*ESR?", c.esr);
-        const ComError e = CaughtError([&] { port->SendE(c.command); });
-        EXPECT_EQ(e.Number, kObjectErrorBase + c.code);
-        EXPECT_EQ(e.Source, "clsGPIB.IPort_SendE");
-        EXPECT_EQ(e.Description, c.description);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(&c - cases);
+        ASSERT_EQ(TesselGpibSimPlace(0, kPad, 0, 100), 0);
+        TesselGpibSimClearCallLog();
+        c.arrange();
+        ExpectError([&] { port->SendE(c.command); }, c.number, c.source, c.description);
+        EXPECT_EQ(Messages().size(), c.messages);
+        EXPECT_EQ(TesselGpibSimCallCount("ReadStatusByte"), c.polls);
     }
-}
-
-TEST_F(CheckedSendTest, ALateOperationIsWaitedFor) {
-    ASSERT_EQ(TesselGpibSimPlace(0, kPad, 0, 150), 0);
-    port->SendE("INIT");
-    EXPECT_EQ(Messages().back(), "*ESR?");
-}
-
-TEST_F(CheckedSendTest, AnInstrumentThatNeverRequestsServiceTimesOutTheHandshake) {
-    TesselGpibSimSetServiceDelay(0, kPad, -1);
-    const ComError e = CaughtError([&] { port->SendE("*RST"); });  // the default second
-    EXPECT_EQ(e.Number, kTimedOut);
-    EXPECT_EQ(e.Source, "clsGPIB.IPort_SendE");
-    EXPECT_EQ(e.Description, "Send with handshake timed out after 1 seconds");
-    EXPECT_EQ(TesselGpibSimCallCount("ReadStatusByte"), 0u);
 }
 
 TEST_F(CheckedSendTest, AStopDuringTheWaitEndsQuietlyBeforeThePoll) {
@@ -101,50 +107,8 @@ TEST_F(CheckedSendTest, ARunStateWithoutStopEndsTheWaitAndLeadsToThePoll) {
     TesselGpibSimSetServiceDelay(0, kPad, -1);
     DefaultHostControl().SetRunState(8);
     port->TimeOut(10);
-    // The poll shows the summary bit, so the call completes normally.
-    EXPECT_NO_THROW(port->SendE("*RST"));
+    EXPECT_NO_THROW(port->SendE("*RST"));  // the poll shows the summary bit
     EXPECT_EQ(TesselGpibSimCallCount("ReadStatusByte"), 1u);
-}
-
-TEST_F(CheckedSendTest, LibraryFailuresOfTheWaitAndThePollCarryTheCheckedSendSource) {
-    for (const char* function : {"ibwait", "ReadStatusByte"}) {
-        SCOPED_TRACE(function);
-        TesselGpibSimFailNext(function, 16);
-        const ComError e = CaughtError([&] { port->SendE("*RST"); });
-        EXPECT_EQ(e.Number, kObjectErrorBase + tibESRQ);
-        EXPECT_EQ(e.Source, "clsGPIB.IPort_SendE");
-        EXPECT_EQ(e.Description, "ESRQ - SRQ stuck high at board 0, address 12");
-    }
-}
-
-TEST_F(CheckedSendTest, AClearSummaryBitInThePollIsReported) {
-    // The line comes from another instrument on the board; ours never
-    // completes its operation, so its summary bit stays clear.
-    ASSERT_EQ(TesselGpibSimPlace(0, kPad, 0, -1), 0);
-    ASSERT_EQ(TesselGpibSimPlace(0, 4, 0, 100), 0);
-    auto other = MakePort(4);
-    other->OnLine(true);
-    other->Send("*SRE 32;*ESE 32");
-    TesselGpibSimInjectError(0, 4, -113);
-    const ComError e = CaughtError([&] { port->SendE("INIT"); });
-    EXPECT_EQ(e.Number, kObjectErrorBase + kErrEventRegisterClear);
-    EXPECT_EQ(e.Source, "clsGPIB.IPort_SendE");
-    EXPECT_EQ(e.Description, "Event register was unexpectedly clear");
-}
-
-TEST_F(CheckedSendTest, AnEventStatusThatIsNoNumberIsPassedOnWithTheCheckedSendSource) {
-    TesselGpibSimSetFixedReply(0, kPad, "*ESR?", "garbage");
-    const ComError e = CaughtError([&] { port->SendE("*RST"); });
-    EXPECT_EQ(e.Number, kErrTypeMismatch);
-    EXPECT_EQ(e.Source, "clsGPIB.IPort_SendE");
-}
-
-TEST_F(CheckedSendTest, AFailingSetupSendReachesTheHostAsSendRaisedIt) {
-    TesselGpibSimFailNext("Send", 2);
-    const ComError e = CaughtError([&] { port->SendE("*RST"); });
-    EXPECT_EQ(e.Source, "GPIB-32");
-    EXPECT_EQ(e.Description, "ENOL - No listener at board 0, address 12");
-    EXPECT_EQ(TesselGpibSimCallCount("Send"), 1u);
 }
 
 }  // namespace

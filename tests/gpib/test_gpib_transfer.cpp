@@ -1,19 +1,11 @@
-// Text and block transfers and the time-out codes, on the simulated bus.
-#include <algorithm>
-#include <functional>
-
+// Text and block transfers, the time-out codes and the trace, on the simulated bus.
 #include "gpib_fixture.h"
+#include "support/trace_recorder.h"
 
 namespace tessel::test {
 namespace {
 
-class TransferTest : public GpibTest {
-protected:
-    void SetUp() override {
-        GpibTest::SetUp();
-        port->OnLine(true);
-    }
-};
+using TransferTest = OnLineTest;
 
 TEST_F(TransferTest, TimeOutIsRoundedUpToTheNextCodeInSinglePrecision) {
     struct Case {
@@ -36,56 +28,31 @@ TEST_F(TransferTest, TimeOutIsRoundedUpToTheNextCodeInSinglePrecision) {
     }
 }
 
-TEST_F(TransferTest, TimeOutWrittenOffLineReachesTheLibraryOnlyAtOnLine) {
-    port->OnLine(false);
-    TesselGpibSimClearCallLog();
-    port->TimeOut(5);
-    EXPECT_TRUE(CallLog().empty());
-    port->OnLine(true);
-    const auto log = CallLog();
-    EXPECT_NE(std::find(log.begin(), log.end(), "ibdev 0 12 0 13 1 0"), log.end());
-}
-
+// The instrument's reply, then its line feed and EOI: blanks and only the last line feed go.
 TEST_F(TransferTest, ReceiveTrimsBlanksAndOneFinalLineFeed) {
-    struct Case {
-        const char* reply;  // sent by the instrument, then its line feed and EOI
-        const char* expected;
-    };
-    const Case cases[] = {
-        {"1.234", "1.234"},
-        {" 42 \r", "42 \r"},
-        {"  ", ""},
-        {"a\n", "a\n"},      // only the last line feed goes
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.reply);
-        ASSERT_EQ(TesselGpibSimSetFixedReply(0, kPad, "*IDN?", c.reply), 0);
-        EXPECT_EQ(port->Receive("*IDN?"), c.expected);
+    const std::pair<const char*, const char*> cases[] = {{"1.234", "1.234"}, {" 42 \r", "42 \r"}, {"  ", ""}, {"a\n", "a\n"}};
+    for (const auto& [reply, expected] : cases) {
+        ASSERT_EQ(TesselGpibSimSetFixedReply(0, kPad, "*IDN?", reply), 0);
+        EXPECT_EQ(port->Receive("*IDN?"), expected) << reply;
     }
 }
 
-TEST_F(TransferTest, SendAddsLineFeedAndEoiAndCountsTheText) {
-    port->Send("SOUR:VOLT 2");
-    EXPECT_EQ(Messages(), std::vector<std::string>{"SOUR:VOLT 2"});
-    EXPECT_EQ(port->Count(), 11);
-    EXPECT_EQ(port->Status() & 0x8000, 0);
-    EXPECT_EQ(port->Receive("MEAS:VOLT?"), "+2.000000E+00");
-}
-
 TEST_F(TransferTest, AReplyLongerThanTheBufferLeavesTheRestWithTheInstrument) {
-    const std::string longReply(1500, 'x');
-    ASSERT_EQ(TesselGpibSimSetFixedReply(0, kPad, "*IDN?", longReply.c_str()), 0);
+    ASSERT_EQ(TesselGpibSimSetFixedReply(0, kPad, "*IDN?", std::string(1500, 'x').c_str()), 0);
     EXPECT_EQ(port->Receive("*IDN?"), std::string(1023, 'x'));
     EXPECT_EQ(port->Count(), 1023);
     EXPECT_EQ(port->Receive(), std::string(1500 - 1023, 'x'));
 }
 
+// A query that is never answered: its sent record only in the trace.
 TEST_F(TransferTest, ReceiveFromASilentDeviceTimesOutWithTheNominalSeconds) {
     port->TimeOut(0.01f);
-    const ComError e = CaughtError([&] { port->Receive(); });
-    EXPECT_EQ(e.Number, kTimedOut);
-    EXPECT_EQ(e.Source, "clsGPIB.IPort_Receive");
-    EXPECT_EQ(e.Description, "Receive timed out after 0.01 seconds");
+    Recorder recorder;
+    ExpectError([&] { port->Receive("*CLS"); }, kTimedOut, "clsGPIB.IPort_Receive", "Receive timed out after 0.01 seconds");
+    const std::vector<Seen> seen = recorder.Records();
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].direction, TraceDirection::Sent);
+    EXPECT_EQ(seen[0].bytes, "*CLS\n");
     EXPECT_EQ(port->Status(), 0xC120);  // ERR TIMO CMPL CIC
     EXPECT_EQ(port->Error(), 6);
     // The port stays on-line and the instrument noted the query error.
@@ -96,48 +63,39 @@ TEST_F(TransferTest, ReceiveFromASilentDeviceTimesOutWithTheNominalSeconds) {
 TEST_F(TransferTest, ASendThatTheInstrumentHoldsOffTimesOut) {
     port->TimeOut(0.01f);
     TesselGpibSimSetAccepting(0, kPad, 0);
-    const ComError e = CaughtError([&] { port->Send("*RST"); });
-    EXPECT_EQ(e.Number, kTimedOut);
-    EXPECT_EQ(e.Source, "clsGPIB.IPort_Send");
-    EXPECT_EQ(e.Description, "Send timed out after 0.01 seconds");
+    ExpectError([&] { port->Send("*RST"); }, kTimedOut, "clsGPIB.IPort_Send", "Send timed out after 0.01 seconds");
     // A receive with a command raises the send's error unchanged.
-    const ComError r = CaughtError([&] { port->Receive("*IDN?"); });
-    EXPECT_EQ(r.Source, "clsGPIB.IPort_Send");
+    ExpectError([&] { port->Receive("*IDN?"); }, kTimedOut, "clsGPIB.IPort_Send");
 }
 
-TEST_F(TransferTest, LibraryFailuresOfTransfersAreRaisedWithTheLibrarySource) {
-    struct Case {
-        const char* function;
-        std::function<void(clsGPIB&)> call;
-    };
-    const Case cases[] = {
+TEST_F(TransferTest, FailuresOfTransfersAreRaisedWithTheirSource) {
+    const std::pair<const char*, std::function<void(clsGPIB&)>> cases[] = {
         {"Send", [](clsGPIB& p) { p.Send("*RST"); }},
         {"Receive", [](clsGPIB& p) { p.Receive(); }},
         {"ibwrt", [](clsGPIB& p) { p.SendB(true, Variant::Bytes({1, 2})); }},
         {"ibrd", [](clsGPIB& p) { p.ReceiveB(4); }},
         {"ibtmo", [](clsGPIB& p) { p.TimeOut(3); }},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.function);
-        TesselGpibSimFailNext(c.function, 21);
-        const ComError e = CaughtError([&] { c.call(*port); });
-        EXPECT_EQ(e.Number, kObjectErrorBase + tibELCK);
-        EXPECT_EQ(e.Source, "GPIB-32");
-        EXPECT_EQ(e.Description, " at board 0, address 12");
+    for (const auto& [function, call] : cases) {
+        SCOPED_TRACE(function);
+        TesselGpibSimFailNext(function, 21);
+        ExpectError([&] { call(*port); }, kObjectErrorBase + tibELCK, "GPIB-32", " at board 0, address 12");
     }
+    ExpectError([&] { port->ReceiveB(0); }, kErrSubscriptOutOfRange, "clsGPIB.IPortB_ReceiveB");
+    port->OnLine(false);  // what the library says of the closed descriptor
+    ExpectError([&] { port->ReceiveB(4); }, kObjectErrorBase + tibEDVR, "GPIB-32",
+                "EDVR - DOS error at board 0, address 12");
 }
 
+// 60 bytes with EOI: the header "#255", 55 bytes 0, 1, 2, ... and the line
+// feed; then zeros up to the count asked.
 TEST_F(TransferTest, ReceiveBReturnsTheCountAskedWithZerosAfterWhatCame) {
-    // 60 bytes with EOI: the header "#255", 55 bytes 0, 1, 2, ... and the line feed.
-    const Variant got = port->ReceiveB(100, "DATA? 55");
-    const auto& bytes = got.AsBytes().bytes;
-    ASSERT_EQ(bytes.size(), 100u);
+    std::vector<uint8_t> expected{'#', '2', '5', '5'};
+    for (uint8_t b = 0; b < 55; ++b) expected.push_back(b);
+    expected.push_back('\n');
+    expected.resize(100, 0);
+    EXPECT_EQ(port->ReceiveB(100, "DATA? 55").AsBytes().bytes, expected);
     EXPECT_EQ(port->Count(), 60);
-    EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 4), "#255");
-    EXPECT_EQ(bytes[4], 0);
-    EXPECT_EQ(bytes[58], 54);
-    EXPECT_EQ(bytes[59], '\n');
-    EXPECT_TRUE(std::all_of(bytes.begin() + 60, bytes.end(), [](uint8_t b) { return b == 0; }));
 }
 
 TEST_F(TransferTest, ABlockSentInPiecesEndsWithEoiOnlyOnTheLast) {
@@ -148,17 +106,25 @@ TEST_F(TransferTest, ABlockSentInPiecesEndsWithEoiOnlyOnTheLast) {
     EXPECT_EQ(port->Receive("SYST:ERR?"), "0,\"No error\"");
 }
 
-TEST_F(TransferTest, ReceiveBBelowOneCountFailsWithItsSource) {
-    const ComError e = CaughtError([&] { port->ReceiveB(0); });
-    EXPECT_EQ(e.Number, kErrSubscriptOutOfRange);
-    EXPECT_EQ(e.Source, "clsGPIB.IPortB_ReceiveB");
-}
-
-TEST_F(TransferTest, TransfersOffLineReportWhatTheLibrarySays) {
-    port->OnLine(false);
-    const ComError e = CaughtError([&] { port->ReceiveB(4); });
-    EXPECT_EQ(e.Number, kObjectErrorBase + tibEDVR);
-    EXPECT_EQ(e.Description, "EDVR - DOS error at board 0, address 12");
+// Send adds the line feed and EOI and counts the text; the trace records say
+// what crossed the bus, held against what the instrument received.
+TEST_F(TransferTest, SentRecordsAreWhatTheInstrumentGotAndReceivedOnesItsReplies) {
+    Recorder recorder;
+    port->Send("SOUR:VOLT 2");
+    EXPECT_EQ(port->Count(), 11);
+    const std::string reading = port->Receive(Variant("MEAS:VOLT?"));
+    EXPECT_EQ(reading, "+2.000000E+00");
+    port->SendB(true, Variant("*CLS\n"), "");
+    const auto bytes = port->ReceiveB(4, Variant("*IDN?")).AsBytes().bytes;
+    std::string sent, received, bus;
+    for (const Seen& s : recorder.Records()) {
+        EXPECT_EQ(s.port, "GPIB0:12");
+        (s.direction == TraceDirection::Sent ? sent : received) += s.bytes;
+    }
+    for (const std::string& m : Messages()) bus += m + "\n";
+    EXPECT_EQ(sent, bus);
+    EXPECT_EQ(sent, "SOUR:VOLT 2\nMEAS:VOLT?\n*CLS\n*IDN?\n");
+    EXPECT_EQ(received, reading + "\n" + std::string(bytes.begin(), bytes.end()));
 }
 
 }  // namespace

@@ -9,129 +9,77 @@ namespace {
 
 using TH03Sharing = TH03Test;
 
-struct LeavingOrder {
-    const char* name;
-    bool firstLeavesFirst;
-    bool byRelease;  // released without OnLine(false)
-};
-
-void PrintTo(const LeavingOrder& order, std::ostream* out) { *out << order.name; }
-
-class TH03LeavingOrder : public TH03Test, public ::testing::WithParamInterface<LeavingOrder> {};
-
-TEST_P(TH03LeavingOrder, TwoChannelsOfOneLoggerOpenItOnceAndCloseItAfterTheLastLeaves) {
-    auto one = Channel("COM1", "1");
-    auto two = Channel("COM1", "2");
-    one->OnLine(true);
-    two->OnLine(true);
-    EXPECT_EQ(th03sim_calls("th03_open_unit"), 1);
-    EXPECT_EQ(th03sim_calls("th03_set_channel"), 2);
-    EXPECT_TRUE(Logged("th03_set_channel(1, 1, 1, 10) = 1"));
-    EXPECT_TRUE(Logged("th03_set_channel(1, 2, 1, 10) = 1"));
-    ASSERT_EQ(TH03ThreadUnits().Units.size(), 1u);
-    EXPECT_EQ(TH03ThreadUnits().Units[0].Users, 2);
-
-    auto& first = GetParam().firstLeavesFirst ? one : two;
-    auto& second = GetParam().firstLeavesFirst ? two : one;
-    auto leave = [&](std::shared_ptr<clsTH03>& th03) {
-        if (GetParam().byRelease)
-            th03.reset();
-        else
-            th03->OnLine(false);
-    };
-    leave(first);
-    EXPECT_EQ(th03sim_calls("th03_close_unit"), 0);
-    EXPECT_TRUE(second->OnLine());
-    EXPECT_NO_THROW(second->value());
-    leave(second);
-    EXPECT_EQ(th03sim_calls("th03_close_unit"), 1);
-    EXPECT_TRUE(Logged("th03_close_unit(1) = 1"));
-    EXPECT_EQ(th03sim_open_count(1), 0);
-    EXPECT_EQ(TH03ThreadUnits().OnLineCount, 0);
+// Whichever leaves first, and whether by off-line or by release.
+TEST_F(TH03Sharing, TwoChannelsOfOneLoggerOpenItOnceAndCloseItAfterTheLastLeaves) {
+    for (const bool firstLeavesFirst : {true, false}) {
+        for (const bool release : {false, true}) {
+            SCOPED_TRACE(testing::Message() << "first leaves first " << firstLeavesFirst << ", release " << release);
+            th03sim_reset();
+            std::shared_ptr<clsTH03> one = Channel("COM1", "1"), two = Channel("COM1", "2");
+            one->OnLine(true);
+            two->OnLine(true);
+            EXPECT_EQ(CallLog(), "th03_open_unit(1) = 1\nth03_set_channel(1, 1, 1, 10) = 1\n"
+                                 "th03_set_channel(1, 2, 1, 10) = 1\n");
+            EXPECT_EQ(Table(), "2: 1/2");
+            auto leave = [release](std::shared_ptr<clsTH03>& th03) { release ? th03.reset() : th03->OnLine(false); };
+            leave(firstLeavesFirst ? one : two);
+            EXPECT_EQ(th03sim_calls("th03_close_unit"), 0);
+            auto& staying = firstLeavesFirst ? two : one;
+            EXPECT_TRUE(staying->OnLine());
+            EXPECT_NO_THROW(staying->value());
+            leave(staying);
+            EXPECT_TRUE(Logged("th03_close_unit(1) = 1"));
+            EXPECT_EQ(th03sim_calls("th03_close_unit"), 1);
+            EXPECT_EQ(th03sim_open_count(1), 0);
+            EXPECT_EQ(Table(), "0: 0/0 closed");
+        }
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(, TH03LeavingOrder,
-                         ::testing::Values(LeavingOrder{"FirstOffLineFirst", true, false},
-                                           LeavingOrder{"SecondOffLineFirst", false, false},
-                                           LeavingOrder{"FirstReleasedFirst", true, true},
-                                           LeavingOrder{"SecondReleasedFirst", false, true}),
-                         [](const auto& test) { return std::string(test.param.name); });
-
-TEST_F(TH03Sharing, LoggersOnTwoPortsAreOpenedAndClosedEachOnItsOwn) {
-    auto a = Channel("COM1", "1");
-    auto b = Channel("COM2", "1");
-    a->OnLine(true);
-    b->OnLine(true);
-    EXPECT_EQ(th03sim_open_count(1), 1);
-    EXPECT_EQ(th03sim_open_count(2), 1);
-    a->OnLine(false);
-    EXPECT_EQ(th03sim_open_count(1), 0);
-    EXPECT_EQ(th03sim_open_count(2), 1);
-    EXPECT_FALSE(a->OnLine());
-    EXPECT_TRUE(b->OnLine());
-}
-
+// Off-line before on-line changes nothing; on-line again selects the new
+// channel and counts the object once, which one off-line undoes.
 TEST_F(TH03Sharing, OnLineAgainCountsTheObjectOnceAndSelectsTheNewChannel) {
     auto th03 = Channel("COM1", "1");
+    th03->OnLine(false);
     th03->OnLine(true);
     th03->Settings()->Item("Channel")->Value(-1, -1, Variant("3"));
     th03->OnLine(true);
     EXPECT_EQ(th03sim_calls("th03_open_unit"), 1);
     EXPECT_TRUE(Logged("th03_set_channel(1, 3, 1, 10) = 1"));
-    EXPECT_EQ(TH03ThreadUnits().OnLineCount, 1);
-    EXPECT_EQ(TH03ThreadUnits().Units.at(0).Users, 1);
+    EXPECT_EQ(Table(), "1: 1/1");
     th03sim_set_next_reading(1, 3, 1234);
     EXPECT_DOUBLE_EQ(th03->value(), 12.34);
-    th03->OnLine(false);  // one off-line undoes it
+    th03->OnLine(false);
+    th03->OnLine(false);
     EXPECT_EQ(th03sim_open_count(1), 0);
+    EXPECT_EQ(th03sim_calls("th03_close_unit"), 1);
+    EXPECT_EQ(Table(), "0: 0/0 closed");
 }
 
-TEST_F(TH03Sharing, OnLineAgainWithAnotherPortLeavesTheOldLogger) {
-    auto th03 = Channel("COM1", "1");
+// Loggers on two ports are opened and closed each on its own: another port
+// leaves the old logger, and a port without one leaves the object off-line
+// holding no slot, however often it tries.
+TEST_F(TH03Sharing, OnLineAgainWithAnotherPortLeavesTheOldLoggerAndAFailedOpenHoldsNoSlot) {
+    auto th03 = Channel("COM1", "1"), other = Channel("COM2", "2");
     th03->OnLine(true);
+    other->OnLine(true);
     th03->Settings()->Item("Comm Port")->Value(-1, -1, Variant("COM2"));
     th03->OnLine(true);
     EXPECT_EQ(th03sim_open_count(1), 0);
     EXPECT_EQ(th03sim_open_count(2), 1);
-    EXPECT_EQ(TH03ThreadUnits().OnLineCount, 1);
-
-    // A port without a logger: the object has left COM2 and is off-line.
+    EXPECT_EQ(Table(), "2: 0/0 closed 2/2");
     th03->Settings()->Item("Comm Port")->Value(-1, -1, Variant("COM3"));
-    EXPECT_EQ(CaughtError([&] { th03->OnLine(true); }).Description, "TH-03 at com port 3 failed to open");
-    EXPECT_EQ(th03sim_open_count(2), 0);
-    EXPECT_FALSE(th03->OnLine());
-    EXPECT_EQ(TH03ThreadUnits().OnLineCount, 0);
-}
-
-TEST_F(TH03Sharing, OffLineWithoutOnLineChangesNothing) {
-    auto th03 = Channel("COM1", "1");
-    th03->OnLine(false);
-    th03->OnLine(true);
-    th03->OnLine(false);
-    th03->OnLine(false);
-    EXPECT_EQ(th03sim_calls("th03_close_unit"), 1);
-    EXPECT_EQ(TH03ThreadUnits().OnLineCount, 0);
-}
-
-TEST_F(TH03Sharing, AFailedOpenHoldsNoSlotAndCountsNothing) {
-    auto good = Channel("COM1", "1");
-    good->OnLine(true);
-    auto bad = Channel("COM3", "1");
     for (int attempt = 0; attempt < 3; ++attempt) {
-        const ComError e = CaughtError([&] { bad->OnLine(true); });
-        EXPECT_EQ(e.Number, kObjectErrorBase);
-        EXPECT_EQ(e.Source, "clsTH03.IPortSetup_Online");
-        EXPECT_EQ(e.Description, "TH-03 at com port 3 failed to open");
-        EXPECT_FALSE(bad->OnLine());
+        ExpectError([&] { th03->OnLine(true); }, kObjectErrorBase, "clsTH03.IPortSetup_Online",
+                    "TH-03 at com port 3 failed to open");
+        EXPECT_FALSE(th03->OnLine());
+        EXPECT_EQ(Table(), "1: 0/0 closed 2/1");
     }
-    EXPECT_EQ(TH03ThreadUnits().Units.size(), 1u);
-    EXPECT_EQ(TH03ThreadUnits().OnLineCount, 1);
-    bad->OnLine(false);
-    bad.reset();
-    EXPECT_EQ(TH03ThreadUnits().OnLineCount, 1);
-    EXPECT_EQ(TH03ThreadUnits().Units[0].Users, 1);
-    EXPECT_TRUE(good->OnLine());
-
+    th03->OnLine(false);
+    th03.reset();
+    EXPECT_EQ(Table(), "1: 0/0 closed 2/1");
+    other->OnLine(false);
+    EXPECT_EQ(th03sim_open_count(2), 0);
     th03sim_plug(3);
     auto late = Channel("COM3", "2");
     late->OnLine(true);
@@ -139,47 +87,37 @@ TEST_F(TH03Sharing, AFailedOpenHoldsNoSlotAndCountsNothing) {
 }
 
 TEST_F(TH03Sharing, TheTableStartsAfreshOnlyWhenAnObjectIsCreatedWhileNothingIsOnLine) {
-    auto a = Channel("COM1", "1");
-    auto b = Channel("COM2", "1");
+    auto a = Channel("COM1", "1"), b = Channel("COM2", "1");
     a->OnLine(true);
     a->OnLine(false);
     b->OnLine(true);  // the closed slot of COM1 stays, as no object was created meanwhile
-    ASSERT_EQ(TH03ThreadUnits().Units.size(), 2u);
-    EXPECT_EQ(TH03ThreadUnits().Units[0].Port, 0);
-    EXPECT_EQ(TH03ThreadUnits().Units[1].Port, 2);
-
+    EXPECT_EQ(Table(), "1: 0/0 closed 2/1");
     auto c = Channel("COM2", "2");  // b is on-line: c joins b's logger
-    EXPECT_EQ(TH03ThreadUnits().Units.size(), 2u);
     c->OnLine(true);
     EXPECT_EQ(th03sim_calls("th03_open_unit"), 2);
-    EXPECT_EQ(TH03ThreadUnits().Units[1].Users, 2);
-
+    EXPECT_EQ(Table(), "2: 0/0 closed 2/2");
     b.reset();
     c.reset();
     auto d = Channel("COM2", "1");  // nothing on-line: the table starts afresh
-    EXPECT_TRUE(TH03ThreadUnits().Units.empty());
+    EXPECT_EQ(Table(), "0:");
     d->OnLine(true);
-    ASSERT_EQ(TH03ThreadUnits().Units.size(), 1u);
-    EXPECT_EQ(TH03ThreadUnits().Units[0].Port, 2);
-    EXPECT_TRUE(TH03ThreadUnits().Units[0].Open);
+    EXPECT_EQ(Table(), "1: 2/1");
 }
 
 TEST_F(TH03Sharing, EachThreadOpensTheLoggerForItsOwnObjects) {
     auto here = Channel("COM1", "1");
     here->OnLine(true);
-    TH03UnitTable there;
-    std::thread other([&] {
+    std::string there;
+    std::thread([&] {
         auto th03 = Channel("COM1", "2");
         EXPECT_NO_THROW(th03->OnLine(true));
-        there = TH03ThreadUnits();
+        there = Table();
         EXPECT_NO_THROW(th03->value());
-    });
-    other.join();
+    }).join();
     EXPECT_EQ(th03sim_calls("th03_open_unit"), 2);
     EXPECT_EQ(th03sim_calls("th03_close_unit"), 1);  // the other thread's object left with its thread
-    ASSERT_EQ(there.Units.size(), 1u);
-    EXPECT_EQ(there.Units[0].Users, 1);
-    EXPECT_EQ(TH03ThreadUnits().Units.at(0).Users, 1);
+    EXPECT_EQ(there, "1: 1/1");
+    EXPECT_EQ(Table(), "1: 1/1");
     EXPECT_TRUE(here->OnLine());
     EXPECT_EQ(th03sim_open_count(1), 1);
 }

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -14,6 +15,16 @@
 namespace tessel::test {
 
 inline constexpr int32_t kQueryFailed = kObjectErrorBase + tthsQueryFailed;
+
+// Checks the error `call` raises, the description only when given, and returns it.
+inline ComError ExpectError(const std::function<void()>& call, int32_t number, const std::string& source,
+                            const char* description = nullptr) {
+    ComError e = CaughtError(call);
+    EXPECT_EQ(e.Number, number);
+    EXPECT_EQ(e.Source, source);
+    if (description) { EXPECT_EQ(e.Description, description); }
+    return e;
+}
 
 class TH03Test : public ::testing::Test {
 protected:
@@ -36,6 +47,16 @@ protected:
         th03sim_call_log(log.data(), log.size());
         log.pop_back();
         return log;
+    }
+
+    // The thread's logger table: "<on-line count>:" then " <port>/<users>" a
+    // slot, " closed" after a slot whose logger is not open.
+    static std::string Table() {
+        const TH03UnitTable table = TH03ThreadUnits();
+        std::string text = std::to_string(table.OnLineCount) + ":";
+        for (const TH03Unit& u : table.Units)
+            text += " " + std::to_string(u.Port) + "/" + std::to_string(u.Users) + (u.Open ? "" : " closed");
+        return text;
     }
 
     static bool Logged(const std::string& line) { return CallLog().find(line + "\n") != std::string::npos; }
