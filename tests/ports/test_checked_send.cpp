@@ -1,7 +1,5 @@
 // The checked send over a scripted port, for what an instrument cannot be made
-// to do on cue: every event-status combination, the status poll's cap and its
-// end by the run state, nested errors, and a stop at each check point. The
-// exchange with a real instrument model is tested with each driver.
+// to do on cue; the exchange with a real instrument model is tested per driver.
 #include <gtest/gtest.h>
 
 #include <algorithm>
