@@ -38,7 +38,8 @@ struct ScriptedPort final : IPort {
     std::string IPort_Receive(const Variant& strCommand) override {
         IPort_Send(strCommand.ToString());
         const auto reply = replies.find(log.back());
-        if (reply == replies.end()) throw ComError(kObjectErrorBase + kErrTimedOut, "clsTest.IPort_Receive", "no reply");
+        if (reply == replies.end())
+            throw ComError(kObjectErrorBase + kErrTimedOut, "clsTest.IPort_Receive", "no reply");
         return reply->second;
     }
     int16_t IPort_Error() override { return 0; }
@@ -74,8 +75,8 @@ protected:
 }  // namespace
 
 TEST_F(CheckedSendTest, EventBitsAreTestedInTheirFixedOrderAndRepliesMustBeNumbers) {
-    constexpr int32_t B = kObjectErrorBase;
-    const char* const notComplete = "Device unexpectedly reports operation not complete";
+    constexpr int32_t B = kObjectErrorBase, notComplete = B + kErrOperationNotComplete;
+    const char* const notCompleteText = "Device unexpectedly reports operation not complete";
     const struct {
         const char *stb, *esr;
         int32_t number;
@@ -86,7 +87,7 @@ TEST_F(CheckedSendTest, EventBitsAreTestedInTheirFixedOrderAndRepliesMustBeNumbe
         {"32", "9", B + kErrDeviceDependentError, "Device reports a device dependent error"},
         {"32", "48", B + kErrExecutionError, "Device reports a execution error"},
         {"32", "33", B + kErrCommandError, "Device reports a command error"},
-        {"32", "0", B + kErrOperationNotComplete, notComplete}, {"32", "128", B + kErrOperationNotComplete, notComplete},
+        {"32", "0", notComplete, notCompleteText}, {"32", "128", notComplete, notCompleteText},
         {"garbage", "1", kErrTypeMismatch, nullptr}, {"32", "70000", kErrOverflow, nullptr},
     };
     for (const auto& c : cases) {

@@ -72,7 +72,8 @@ TEST(Parameter, AllowsFollowsTheAllowedValuesText) {
         {"Address", "abc", false},       {"Remote Port", "2147483647", true}, {"Remote Port", int32_t{-1}, false},
         {"Parity", "space", true},       {"Host", "anything", true},
     };
-    for (const auto& [name, value, allowed] : cases) EXPECT_EQ(root->Item(name)->Allows(value), allowed) << name << " " << value.ToString();
+    for (const auto& [name, value, allowed] : cases)
+        EXPECT_EQ(root->Item(name)->Allows(value), allowed) << name << " " << value.ToString();
 }
 
 TEST(Parameter, HostCanListTheSettingsAndTheirChoices) {

@@ -116,8 +116,9 @@ TEST(Trace, LinesQuoteTheBytesSoThatEveryByteCanBeReadBack) {
          "  1.500000 recv /dev/ttyUSB0 \"a\\\"b\\\\c\\td\\x00e\\x7F\\x80\\xFF\""},
         {TraceDirection::Received, "", "  1.500000 recv /dev/ttyUSB0 \"\""},
     };
+    const auto at = origin + std::chrono::microseconds(1500000);
     for (const auto& [direction, bytes, line] : cases)
-        EXPECT_EQ(TraceLine({origin + std::chrono::microseconds(1500000), direction, "/dev/ttyUSB0", bytes}, origin), line);
+        EXPECT_EQ(TraceLine({at, direction, "/dev/ttyUSB0", bytes}, origin), line);
     EXPECT_EQ(QuotedBytes(" ~"), "\" ~\"") << "printable ASCII stays as it is";
 }
 
