@@ -1,11 +1,8 @@
 // The checked send over a scripted port, for what an instrument cannot be made
-// to do on cue: every event-status combination, the status poll's cap and its
-// end by the run state, nested errors, and a stop at each check point. The
-// exchange with a real instrument model is tested with each driver.
+// to do on cue; the exchange with a real instrument model is tested per driver.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <deque>
 #include <functional>
 #include <map>
 
@@ -22,41 +19,31 @@ namespace {
 
 constexpr const char* kSource = "clsTest.IPort_SendE";
 
-// A port whose replies are scripted per message; every message is logged.
-class ScriptedPort final : public IPort {
-public:
+// A port that answers each message from a script (no entry: a time-out) and
+// logs every message.
+struct ScriptedPort final : IPort {
     std::vector<std::string> log;
-    std::map<std::string, std::deque<std::string>> replies;  // the last reply repeats
+    std::map<std::string, std::string> replies;
     std::function<void(const std::string&)> onMessage;
     float timeOut = 1.0f;
 
-    void Reply(const std::string& message, std::initializer_list<std::string> texts) {
-        replies[message] = texts;
-    }
-
-protected:
     void IPort_TimeOut(float sngData) override { timeOut = sngData; }
     float IPort_TimeOut() override { return timeOut; }
     uint16_t IPort_Status() override { return 0; }
     void IPort_SendE(std::string_view, Variant*) override {}
-    void IPort_Send(std::string_view strCommand) override { Note(std::string(strCommand)); }
+    void IPort_Send(std::string_view strCommand) override {
+        log.emplace_back(strCommand);
+        if (onMessage) onMessage(log.back());
+    }
     std::string IPort_Receive(const Variant& strCommand) override {
-        const std::string message = strCommand.ToString();
-        Note(message);
-        auto& queue = replies[message];
-        if (queue.empty()) throw ComError(kObjectErrorBase + kErrTimedOut, "clsTest.IPort_Receive", "no reply");
-        std::string reply = queue.front();
-        if (queue.size() > 1) queue.pop_front();
-        return reply;
+        IPort_Send(strCommand.ToString());
+        const auto reply = replies.find(log.back());
+        if (reply == replies.end())
+            throw ComError(kObjectErrorBase + kErrTimedOut, "clsTest.IPort_Receive", "no reply");
+        return reply->second;
     }
     int16_t IPort_Error() override { return 0; }
     int32_t IPort_Count() override { return 0; }
-
-private:
-    void Note(const std::string& message) {
-        log.push_back(message);
-        if (onMessage) onMessage(message);
-    }
 };
 
 class CheckedSendTest : public ::testing::Test {
@@ -64,91 +51,75 @@ protected:
     void SetUp() override {
         clsTimeout::SetClock([this] { return clock; });
         DefaultHostControl().Reset();
-        port.Reply("*STB?", {"32"});
-        port.Reply("*ESR?", {"1"});
+        port.replies = {{"*STB?", "32"}, {"*ESR?", "1"}};
     }
     void TearDown() override {
         clsTimeout::SetClock(nullptr);
         DefaultHostControl().Reset();
     }
 
-    // The error number CheckedSend raises, 0 when it succeeds.
-    int32_t Run(const std::string& command, Variant* ret = nullptr) {
+    // What CheckedSend raises; number 0 when it succeeds.
+    ComError Run(Variant* ret = nullptr) {
         try {
-            CheckedSend(port, kSource, command, ret);
+            CheckedSend(port, kSource, "X", ret);
         } catch (const ComError& e) {
-            lastError = e;
-            return e.Number;
+            return e;
         }
-        return 0;
+        return ComError(0, "", "");
     }
 
     ScriptedPort port;
     double clock = 5000.0;
-    ComError lastError{0, "", ""};
 };
 
 }  // namespace
 
-TEST_F(CheckedSendTest, EventBitsAreTestedInTheirFixedOrder) {
-    struct Case {
-        const char* esr;
-        int32_t code;
-        const char* description;
+TEST_F(CheckedSendTest, EventBitsAreTestedInTheirFixedOrderAndRepliesMustBeNumbers) {
+    constexpr int32_t B = kObjectErrorBase, notComplete = B + kErrOperationNotComplete;
+    const char* const notCompleteText = "Device unexpectedly reports operation not complete";
+    const struct {
+        const char *stb, *esr;
+        int32_t number;
+        const char* description;  // none for the run time's own conversion errors
+    } cases[] = {
+        {"32", "1", 0, ""}, {"32", "5", B + kErrQueryError, "Device reports a query error"},
+        {"32", "61", B + kErrQueryError, "Device reports a query error"},
+        {"32", "9", B + kErrDeviceDependentError, "Device reports a device dependent error"},
+        {"32", "48", B + kErrExecutionError, "Device reports a execution error"},
+        {"32", "33", B + kErrCommandError, "Device reports a command error"},
+        {"32", "0", notComplete, notCompleteText}, {"32", "128", notComplete, notCompleteText},
+        {"garbage", "1", kErrTypeMismatch, nullptr}, {"32", "70000", kErrOverflow, nullptr},
     };
-    for (const Case& c : {Case{"1", 0, ""}, Case{"5", kErrQueryError, "Device reports a query error"},
-                          Case{"61", kErrQueryError, "Device reports a query error"},
-                          Case{"9", kErrDeviceDependentError, "Device reports a device dependent error"},
-                          Case{"48", kErrExecutionError, "Device reports a execution error"},
-                          Case{"33", kErrCommandError, "Device reports a command error"},
-                          Case{"0", kErrOperationNotComplete, "Device unexpectedly reports operation not complete"},
-                          Case{"128", kErrOperationNotComplete, "Device unexpectedly reports operation not complete"}}) {
-        port.Reply("*ESR?", {c.esr});
-        port.log.clear();
-        const int32_t got = Run("X");
-        EXPECT_EQ(got, c.code == 0 ? 0 : kObjectErrorBase + c.code) << "ESR " << c.esr;
-        if (c.code != 0) {
-            EXPECT_EQ(lastError.Description, c.description) << "ESR " << c.esr;
-            EXPECT_EQ(lastError.Source, kSource);
-        }
+    for (const auto& c : cases) {
+        port.replies = {{"*STB?", c.stb}, {"*ESR?", c.esr}};
+        const ComError e = Run();
+        EXPECT_EQ(e.Number, c.number) << c.stb << " " << c.esr;
+        EXPECT_EQ(e.Source, c.number ? kSource : "") << c.stb << " " << c.esr;
+        if (c.description) { EXPECT_EQ(e.Description, c.description) << c.esr; }
     }
 }
 
-TEST_F(CheckedSendTest, StatusRepliesThatAreNotNumbersRaiseTheConversionError) {
-    port.Reply("*STB?", {"garbage"});
-    EXPECT_EQ(Run("X"), kErrTypeMismatch);
-    EXPECT_EQ(lastError.Source, kSource);
-    port.Reply("*STB?", {"32"});
-    port.Reply("*ESR?", {"70000"});
-    EXPECT_EQ(Run("X"), kErrOverflow);
-    EXPECT_EQ(lastError.Source, kSource);
-}
-
-TEST_F(CheckedSendTest, StatusPollGivesUpAfterTheTimeOutCappedAtFourSeconds) {
-    port.Reply("*STB?", {"0"});
+TEST_F(CheckedSendTest, StatusPollGivesUpAfterTheTimeOutCappedAtFourSecondsOrOnTheRunState) {
+    port.replies["*STB?"] = "0";
     port.onMessage = [this](const std::string& m) {
         if (m == "*STB?") clock += 1.0;  // each poll takes a second
     };
-    for (auto [timeOut, polls] : {std::pair{2.0f, 3}, {10.0f, 5}}) {
+    for (auto [timeOut, runState, polls] : {std::tuple{2.0f, 0, 3}, {10.0f, 0, 5}, {10.0f, 1, 1}}) {
         port.timeOut = timeOut;
+        DefaultHostControl().SetRunState(runState);
         port.log.clear();
-        EXPECT_EQ(Run("X"), kObjectErrorBase + kErrEventRegisterClear) << timeOut;
-        EXPECT_EQ(lastError.Description, "Event register was unexpectedly clear");
-        EXPECT_EQ(std::count(port.log.begin(), port.log.end(), "*STB?"), polls) << timeOut;
+        const ComError e = Run();
+        EXPECT_EQ(e.Number, kObjectErrorBase + kErrEventRegisterClear) << timeOut << " " << runState;
+        EXPECT_EQ(e.Description, "Event register was unexpectedly clear");
+        EXPECT_EQ(std::count(port.log.begin(), port.log.end(), "*STB?"), polls) << timeOut << " " << runState;
     }
 }
 
-TEST_F(CheckedSendTest, RunStateEndsThePollWithTheClearRegisterError) {
-    port.Reply("*STB?", {"0"});
-    DefaultHostControl().SetRunState(1);
-    EXPECT_EQ(Run("X"), kObjectErrorBase + kErrEventRegisterClear);
-    EXPECT_EQ(std::count(port.log.begin(), port.log.end(), "*STB?"), 1);
-}
-
 TEST_F(CheckedSendTest, NestedErrorsReachTheCallerUnchanged) {
-    port.replies["*STB?"].clear();  // the status query times out
-    EXPECT_EQ(Run("X"), kObjectErrorBase + kErrTimedOut);
-    EXPECT_EQ(lastError.Source, "clsTest.IPort_Receive");
+    port.replies.erase("*STB?");
+    const ComError e = Run();
+    EXPECT_EQ(e.Number, kObjectErrorBase + kErrTimedOut);
+    EXPECT_EQ(e.Source, "clsTest.IPort_Receive");
 }
 
 TEST_F(CheckedSendTest, StopRequestEndsQuietlyAtEachCheckPoint) {
@@ -156,15 +127,14 @@ TEST_F(CheckedSendTest, StopRequestEndsQuietlyAtEachCheckPoint) {
     const std::vector<std::string> full = {"*CLS", "*SRE 0", "*ESE 61", "X; *OPC", "*STB?", "*ESR?"};
     for (std::size_t n = 0; n <= full.size(); ++n) {
         DefaultHostControl().Reset();
+        DefaultHostControl().SetStopRequested(n == 0);
         port.log.clear();
         port.onMessage = [&](const std::string&) {
             if (port.log.size() == n) DefaultHostControl().SetStopRequested(true);
         };
-        if (n == 0) DefaultHostControl().SetStopRequested(true);
         Variant ret;
-        EXPECT_EQ(Run("X", &ret), 0) << n;
-        EXPECT_EQ(port.log, std::vector<std::string>(full.begin(), full.begin() + static_cast<long>(n)))
-            << n;
+        EXPECT_EQ(Run(&ret).Number, 0) << n;
+        EXPECT_EQ(port.log, std::vector<std::string>(full.begin(), full.begin() + static_cast<long>(n))) << n;
         EXPECT_EQ(ret, Variant(std::string()));
     }
 }

@@ -4,7 +4,10 @@
 #include <tessel/error.h>
 #include <tessel/parameter.h>
 
+#include "support/errors.h"
+
 using namespace tessel;
+using test::CaughtError;
 
 namespace {
 
@@ -23,78 +26,61 @@ std::shared_ptr<Parameter> SerialLikeRoot() {
 
 }  // namespace
 
-TEST(Parameter, ListSettingsReadBackTheValueOfTheirChoice) {
+TEST(Parameter, ListSettingsReadBackTheValueOfTheirChoiceAndOtherValuesAsWritten) {
     auto root = SerialLikeRoot();
-    EXPECT_EQ(root->Item("Parity")->Value(-1, -1), Variant("N"));
-    EXPECT_EQ(root->Item("Handshaking")->Value(-1, -1).ToInteger(), 2);
-    root->Item("Handshaking")->Value(-1, -1, "xon/xoff");  // labels match without regard to case
-    EXPECT_EQ(root->Item("Handshaking")->Value(-1, -1).ToInteger(), 1);
+    auto parity = root->Item("Parity"), handshaking = root->Item("Handshaking"), port = root->Item("Comm Port");
+    EXPECT_EQ(parity->Value(-1, -1), Variant("N"));
+    EXPECT_EQ(handshaking->Value(-1, -1).ToInteger(), 2);
+    handshaking->Value(-1, -1, "xon/xoff");  // labels match without regard to case
+    EXPECT_EQ(handshaking->Value(-1, -1).ToInteger(), 1);
     // A value written as a value stays exactly as written, type included.
-    EXPECT_EQ(root->Item("Comm Port")->Value(-1, -1), Variant(int16_t{1}));
-    root->Item("Parity")->Value(-1, -1, "O");
-    EXPECT_EQ(root->Item("Parity")->Value(-1, -1), Variant("O"));
-    EXPECT_EQ(root->Item("Parity")->StoredValue(), Variant("O"));
-}
-
-TEST(Parameter, ValuesAreStoredAsWrittenEvenWhenNotAllowed) {
-    auto root = SerialLikeRoot();
-    auto port = root->Item("Comm Port");
-    port->Value(-1, -1, "COM9");
-    EXPECT_EQ(port->Value(-1, -1), Variant("COM9"));  // surfaces later as the driver's conversion error
+    EXPECT_EQ(port->Value(-1, -1), Variant(int16_t{1}));
+    parity->Value(-1, -1, "O");
+    EXPECT_EQ(parity->Value(-1, -1), Variant("O"));
+    EXPECT_EQ(parity->StoredValue(), Variant("O"));
+    port->Value(-1, -1, "COM9");  // not allowed, kept: surfaces later as the driver's conversion error
+    EXPECT_EQ(port->Value(-1, -1), Variant("COM9"));
     EXPECT_FALSE(port->Allows(Variant("COM9")));
-    port->Value(-1, -1, Variant(int16_t{7}));
-    EXPECT_EQ(port->Value(-1, -1).ToInteger(), 7);
 }
 
 TEST(Parameter, ItemFindsChildrenWithoutRegardToCaseAndNamesUnknownOnes) {
     auto root = SerialLikeRoot();
     EXPECT_EQ(root->Item("comm port"), root->Item("Comm Port"));
-    try {
-        root->Item("Baud Rat");
-        FAIL() << "no error for an unknown setting";
-    } catch (const ComError& e) {
-        EXPECT_EQ(e.Number, kErrInvalidProcedureCall);
-        EXPECT_EQ(e.Source, "Tessel.Parameter");
-        EXPECT_EQ(e.Description, "No setting named \"Baud Rat\" in \"RS232\"");
-        EXPECT_NE(e.Detail.find("\"Comm Port\""), std::string::npos);
-    }
+    const ComError e = CaughtError([&] { root->Item("Baud Rat"); });
+    EXPECT_EQ(e.Number, kErrInvalidProcedureCall);
+    EXPECT_EQ(e.Source, "Tessel.Parameter");
+    EXPECT_EQ(e.Description, "No setting named \"Baud Rat\" in \"RS232\"");
+    EXPECT_NE(e.Detail.find("\"Comm Port\""), std::string::npos);
     EXPECT_THROW(root->Add("PARITY", 1, kParameterText, "", ""), ComError);
 }
 
 TEST(Parameter, OnlyTheWholeValueCanBeSelected) {
     auto host = SerialLikeRoot()->Item("Host");
     for (auto [i, j] : {std::pair{0, -1}, {-1, 0}, {1, 1}}) {
-        try {
-            host->Value(i, j);
-            FAIL() << i << "," << j;
-        } catch (const ComError& e) {
-            EXPECT_EQ(e.Number, kErrSubscriptOutOfRange);
-        }
-        EXPECT_THROW(host->Value(i, j, "x"), ComError);
+        EXPECT_EQ(CaughtError([&, i = i, j = j] { host->Value(i, j); }).Number, kErrSubscriptOutOfRange) << i << j;
+        EXPECT_EQ(CaughtError([&, i = i, j = j] { host->Value(i, j, "x"); }).Number, kErrSubscriptOutOfRange) << i << j;
     }
     EXPECT_EQ(host->Value(-1, -1), Variant("192.168.0.1"));
 }
 
 TEST(Parameter, AllowsFollowsTheAllowedValuesText) {
     auto root = SerialLikeRoot();
-    auto address = root->Item("Address");
-    for (int v : {0, 96, 98, 126}) EXPECT_TRUE(address->Allows(Variant(int32_t{v}))) << v;
-    for (int v : {1, 95, 97, 127, -1}) EXPECT_FALSE(address->Allows(Variant(int32_t{v}))) << v;
-    EXPECT_FALSE(address->Allows(Variant("abc")));
-    auto port = root->Item("Remote Port");
-    EXPECT_TRUE(port->Allows(Variant("2147483647")));
-    EXPECT_FALSE(port->Allows(Variant(int32_t{-1})));
-    EXPECT_TRUE(root->Item("Parity")->Allows(Variant("space")));
-    EXPECT_TRUE(root->Item("Host")->Allows(Variant("anything")));
+    const std::tuple<const char*, Variant, bool> cases[] = {
+        {"Address", int32_t{0}, true},   {"Address", int32_t{96}, true},   {"Address", int32_t{98}, true},
+        {"Address", int32_t{126}, true}, {"Address", int32_t{1}, false},   {"Address", int32_t{95}, false},
+        {"Address", int32_t{97}, false}, {"Address", int32_t{127}, false}, {"Address", int32_t{-1}, false},
+        {"Address", "abc", false},       {"Remote Port", "2147483647", true}, {"Remote Port", int32_t{-1}, false},
+        {"Parity", "space", true},       {"Host", "anything", true},
+    };
+    for (const auto& [name, value, allowed] : cases)
+        EXPECT_EQ(root->Item(name)->Allows(value), allowed) << name << " " << value.ToString();
 }
 
-TEST(Parameter, HostCanListTheSettings) {
+TEST(Parameter, HostCanListTheSettingsAndTheirChoices) {
     auto root = SerialLikeRoot();
     ASSERT_EQ(root->Children().size(), 6u);
-    EXPECT_EQ(root->Name(), "RS232");
     const auto& parity = root->Children()[1];
     EXPECT_EQ(parity->Name(), "Parity");
-    EXPECT_EQ(parity->Kind(), kParameterList);
     ASSERT_EQ(parity->Choices().size(), 5u);
     EXPECT_EQ(parity->Choices()[3].label, "ODD");
     EXPECT_EQ(parity->Choices()[3].value, "O");

@@ -14,7 +14,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -44,10 +43,7 @@ public:
     // A loopback connection; it completes at once or waits in the listen queue.
     static Client Tcp(uint16_t port) {
         Client c(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0), "socket");
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(port);
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        const sockaddr_in a{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
         Check(::connect(c.fd_.get(), reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0, "connect");
         Check(::fcntl(c.fd_.get(), F_SETFL, O_NONBLOCK) == 0, "fcntl");
         return c;
@@ -63,12 +59,8 @@ public:
     }
     // Reads until `count` bytes came, or up to and including the first CR LF;
     // what came before the guard ran out when that does not happen.
-    std::string ReadBytes(std::size_t count) {
-        return Read([count](const std::string& s) { return s.size() < count; });
-    }
-    std::string ReadLine() {
-        return Read([](const std::string& s) { return s.find("\r\n") == std::string::npos; });
-    }
+    std::string ReadBytes(std::size_t count) { return Read([=](const std::string& s) { return s.size() < count; }); }
+    std::string ReadLine() { return Read([](const std::string& s) { return s.find("\r\n") == s.npos; }); }
     std::string Ask(std::string_view message) {
         Write(std::string(message) + "\n");
         return ReadLine();
@@ -94,13 +86,12 @@ private:
         }
         return r > 0;
     }
-    std::string Read(const std::function<bool(const std::string&)>& more) {
+    template <class More>
+    std::string Read(More more) {
         std::string s;
         const auto deadline = std::chrono::steady_clock::now() + kGuard;
-        char buf[4096];
-        while (more(s)) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                deadline - std::chrono::steady_clock::now());
+        for (char buf[4096]; more(s);) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
             if (left.count() <= 0 || !Wait(POLLIN, left)) break;
             const ssize_t n = ::read(fd_.get(), buf, sizeof buf);
             if (n > 0) s.append(buf, static_cast<std::size_t>(n));
