@@ -43,7 +43,7 @@ public:
         std::vector<char*> argv;
         for (auto& a : args) argv.push_back(a.data());
         argv.push_back(nullptr);
-        int out[2], err[2], master = -1;
+        int out[2] = {-1, -1}, err[2] = {-1, -1}, master = -1;
         if (on == kPipes && (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0))
             throw std::runtime_error("pipe2");
         pid_ = on == kPipes ? ::fork() : ::forkpty(&master, nullptr, nullptr, nullptr);
@@ -53,20 +53,15 @@ public:
             ::execv(TESSEL_COMMAND, argv.data());
             ::_exit(127);
         }
-        if (on == kTerminal) {
-            fds_[0].reset(master);
-        } else {
-            fds_[0].reset(out[0]);
+        fds_[0].reset(on == kTerminal ? master : out[0]);
+        if (on == kPipes) {
             fds_[1].reset(err[0]);
             ::close(out[1]);
             ::close(err[1]);
         }
     }
     ~Command() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
+        if (pid_ > 0 && ::kill(pid_, SIGKILL) == 0) ::waitpid(pid_, nullptr, 0);
     }
 
     // Standard output (on a terminal: what it showed) since the last call, up
@@ -92,13 +87,17 @@ public:
             ::usleep(1000);
         Press(keys);
     }
+    // Types a line at the prompt; what the shell shows up to its next prompt.
+    std::string Enter(const std::string& line, const std::string& prompt = "> ") {
+        Type(line + "\r");
+        return OutputUntil(prompt);
+    }
 
     // Reads the output to its end and waits for the exit; a command still
-    // running after kGuard is killed and reported with status -1.
+    // running after kGuard has status -1 (and is killed with the Command).
     Result Finish() {
         const auto deadline = std::chrono::steady_clock::now() + kGuard;
-        while (ReadSome(deadline)) {
-        }
+        while (ReadSome(deadline)) continue;
         int raw = 0;
         pid_t done = 0;
         while ((done = ::waitpid(pid_, &raw, WNOHANG)) == 0 && std::chrono::steady_clock::now() < deadline)
@@ -113,8 +112,7 @@ private:
         std::string& all = stream == 0 ? result_.out : result_.err;
         const auto deadline = std::chrono::steady_clock::now() + kGuard;
         std::size_t at;
-        while ((at = all.find(text, shown_[stream])) == std::string::npos && ReadSome(deadline)) {
-        }
+        while ((at = all.find(text, shown_[stream])) == std::string::npos && ReadSome(deadline)) continue;
         const std::size_t end = at == std::string::npos ? all.size() : at + text.size();
         const std::size_t from = std::exchange(shown_[stream], end);
         return all.substr(from, end - from);
@@ -123,18 +121,14 @@ private:
     // False once the output has ended or the deadline passed.
     bool ReadSome(std::chrono::steady_clock::time_point deadline) {
         pollfd fds[2] = {{fds_[0].get(), POLLIN, 0}, {fds_[1].get(), POLLIN, 0}};
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if ((!fds_[0] && !fds_[1]) || left <= 0ms || ::poll(fds, 2, static_cast<int>(left.count())) <= 0)
-            return false;
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if ((!fds_[0] && !fds_[1]) || left <= 0ms || ::poll(fds, 2, static_cast<int>(left.count())) <= 0) return false;
         for (int i = 0; i < 2; ++i) {
             if (fds[i].revents == 0) continue;
             char buf[4096];
             const ssize_t n = ::read(fds_[i].get(), buf, sizeof buf);
-            if (n > 0)
-                (i == 0 ? result_.out : result_.err).append(buf, static_cast<std::size_t>(n));
-            else
-                fds_[i].reset();  // ended; a terminal reads EIO once the command has gone
+            if (n <= 0) fds_[i].reset();  // ended; a terminal reads EIO once the command has gone
+            else (i == 0 ? result_.out : result_.err).append(buf, static_cast<std::size_t>(n));
         }
         return true;
     }

@@ -22,18 +22,15 @@ TEST(TesselShell, CtrlCEndsAFiveSecondWaitAndTheShellGoesOnUntilCtrlD) {
     const std::string prompt = "tessel " + port + "> ";
     Command shell({"shell", "--trace", port}, Command::kTerminal);
     shell.OutputUntil(prompt);
-    shell.Type("timeout 5\r");
-    EXPECT_THAT(shell.OutputUntil(prompt), HasSubstr("5 s"));
+    EXPECT_THAT(shell.Enter("timeout 5", prompt), HasSubstr("5 s"));
     // *CLS has no reply: the query would wait its 5 seconds. Ctrl+C once the
     // command is on the wire, so that the wait has begun.
-    shell.Type("query *CLS\r");
-    EXPECT_THAT(shell.OutputUntil("\"*CLS\\n\""), HasSubstr("sent"));
+    EXPECT_THAT(shell.Enter("query *CLS", "\"*CLS\\n\""), HasSubstr("sent"));
     shell.Press("\x03");
     const std::string stopped = shell.OutputUntil(prompt);
     EXPECT_THAT(stopped, HasSubstr("stopped"));
     EXPECT_THAT(stopped, Not(HasSubstr("timed out")));
-    shell.Type("query *IDN?\r");
-    EXPECT_THAT(shell.OutputUntil(prompt), HasSubstr(kIdentity + "\r\n"));
+    EXPECT_THAT(shell.Enter("query *IDN?", prompt), HasSubstr(kIdentity + "\r\n"));
     shell.Type("\x04");
     EXPECT_EQ(shell.Finish().status, 0);
 }
@@ -44,28 +41,21 @@ TEST(TesselShell, AFailingCommandLeavesTheSessionAsItWas) {
     const std::string serialPort = "serial:" + serial.SlavePath() + "?handshaking=none";
     const std::string tcpPort = "tcp:127.0.0.1:" + std::to_string(tcp.Port());
     Command shell({"shell"}, Command::kTerminal);
-    // Types a line and returns what the shell shows up to its next prompt.
-    const auto enter = [&](const std::string& line, const std::string& prompt = "> ") {
-        shell.Type(line + "\r");
-        return shell.OutputUntil(prompt);
-    };
     shell.OutputUntil("tessel> ");
-    EXPECT_THAT(enter("query *IDN?"), HasSubstr("no port is open; open one with: open PORT"));
-    EXPECT_THAT(enter("open tcp:nowhere"), HasSubstr("\"nowhere\" is not tcp:HOST:PORT"));
-    EXPECT_THAT(enter("frobnicate"), HasSubstr("unknown command \"frobnicate\""));
-    enter("open " + serialPort, "tessel " + serialPort + "> ");
-    enter("open " + tcpPort, "tessel " + tcpPort + "> ");
-    EXPECT_THAT(enter("sende FOO"), HasSubstr("from clsEthernet.IPort_SendE: Device reports a command error"));
-    const std::string listed = enter("ports");
-    EXPECT_THAT(listed, HasSubstr("  1 " + serialPort));
-    EXPECT_THAT(listed, HasSubstr("* 2 " + tcpPort));
-    enter("use 1", "tessel " + serialPort + "> ");
-    EXPECT_THAT(enter("set Stop Bits=3"), HasSubstr("error 380 from MSComm: Invalid property value"));
-    EXPECT_THAT(enter("get Stop Bits"), HasSubstr("1\r\n")) << "a setting the port refused is taken back";
-    enter("set Stop Bits=2");
-    EXPECT_THAT(enter("get stop bits"), HasSubstr("2\r\n"));
-    enter("sende SOUR:VOLT 4");
-    EXPECT_THAT(enter("query MEAS:VOLT?"), HasSubstr("+4.000000E+00"));
+    EXPECT_THAT(shell.Enter("query *IDN?"), HasSubstr("no port is open; open one with: open PORT"));
+    EXPECT_THAT(shell.Enter("open tcp:nowhere"), HasSubstr("\"nowhere\" is not tcp:HOST:PORT"));
+    EXPECT_THAT(shell.Enter("frobnicate"), HasSubstr("unknown command \"frobnicate\""));
+    shell.Enter("open " + serialPort, "tessel " + serialPort + "> ");
+    shell.Enter("open " + tcpPort, "tessel " + tcpPort + "> ");
+    EXPECT_THAT(shell.Enter("sende FOO"), HasSubstr("from clsEthernet.IPort_SendE: Device reports a command error"));
+    EXPECT_THAT(shell.Enter("ports"), testing::AllOf(HasSubstr("  1 " + serialPort), HasSubstr("* 2 " + tcpPort)));
+    shell.Enter("use 1", "tessel " + serialPort + "> ");
+    EXPECT_THAT(shell.Enter("set Stop Bits=3"), HasSubstr("error 380 from MSComm: Invalid property value"));
+    EXPECT_THAT(shell.Enter("get Stop Bits"), HasSubstr("1\r\n")) << "a setting the port refused is taken back";
+    shell.Enter("set Stop Bits=2");
+    EXPECT_THAT(shell.Enter("get stop bits"), HasSubstr("2\r\n"));
+    shell.Enter("sende SOUR:VOLT 4");
+    EXPECT_THAT(shell.Enter("query MEAS:VOLT?"), HasSubstr("+4.000000E+00"));
     shell.Type("quit\r");
     EXPECT_EQ(shell.Finish().status, 0);
 }

@@ -1,11 +1,8 @@
 // tessel query | send | sende: ports given as one string, replies and errors
 // as printed, and --trace held against the bytes that crossed the wire.
-#include <sys/socket.h>
-#include <netinet/in.h>
 #include <termios.h>
 
 #include <fstream>
-#include <functional>
 #include <regex>
 #include <sstream>
 
@@ -60,8 +57,8 @@ TEST_P(OverEachTransport, AQueryThatIsNotAnsweredTimesOutWithTheDriversError) {
     const Result r = RunTessel({"query", "--timeout", "0.2", Port(), "*CLS"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
-    EXPECT_THAT(r.err, HasSubstr("error -2147219489 (0x800407DF) from cls"));
-    EXPECT_THAT(r.err, HasSubstr(".IPort_Receive: Receive timed out after"));
+    EXPECT_THAT(r.err, testing::ContainsRegex("error -2147219489 \\(0x800407DF\\) from cls[A-Za-z]+\\.IPort_Receive: "
+                                              "Receive timed out after"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Tessel, OverEachTransport, testing::Values("serial", "tcp", "gpib"),
@@ -76,8 +73,7 @@ TEST(Tessel, CtrlCEndsAQuerysWaitQuietlyAndTheCommandFails) {
     const Result r = query.Finish();
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "") << "nothing read is nothing printed, and *IDN? is not sent";
-    EXPECT_THAT(r.err, HasSubstr("tessel: stopped by Ctrl+C"));
-    EXPECT_THAT(r.err, testing::Not(HasSubstr("timed out")));
+    EXPECT_THAT(r.err, testing::AllOf(HasSubstr("tessel: stopped by Ctrl+C"), testing::Not(HasSubstr("timed out"))));
 }
 
 // Short names, the settings' own names escaped in the string, and --set all
@@ -111,8 +107,8 @@ TEST_P(SerialSettings, ReachTheLine) {
     EXPECT_EQ(std::string(wire.begin(), wire.end()), "X\r\n");
     termios t{};
     ASSERT_EQ(::tcgetattr(line.Master(), &t), 0);
-    EXPECT_NE(t.c_cflag & CSTOPB, 0u) << "2 stop bits";
-    EXPECT_EQ(t.c_cflag & CRTSCTS, 0u) << "no handshaking (the driver's default is RTS/CTS)";
+    EXPECT_EQ(t.c_cflag & (CSTOPB | CRTSCTS), static_cast<tcflag_t>(CSTOPB))
+        << "2 stop bits, no handshaking (the driver's default is RTS/CTS)";
 }
 
 using Args = std::vector<std::string>;
