@@ -178,17 +178,6 @@ TEST_F(LateBound, PortMembersWorkByNameOnALivePort) {
     EXPECT_EQ(Call(*comm, "ReceiveDirectV", CallType::Method), Variant(""));
 }
 
-// The default interface holds only the name; the instrument is reached
-// through the port interfaces, by name as well.
-TEST_F(LateBound, GpibMembersWorkByNameOnTheSimulatedBus) {
-    auto gpib = GpibOnSimulatedBus();
-    Let(*gpib, "IPORTSETUP_NAME", "counter");
-    EXPECT_EQ(Get(*gpib, "iportsetup_name"), Variant("counter"));
-    EXPECT_EQ(Call(*gpib, "Name", CallType::Get, {}, "IPortSetup"), Variant("counter"));
-    Call(*gpib, "OnLine", CallType::Let, {true}, "IPortSetup");
-    EXPECT_EQ(Call(*gpib, "Receive", CallType::Method, {"*IDN?"}, "IPort"), Variant(kIdentity));
-}
-
 TEST_F(LateBound, LoggerMembersWorkByNameOnASimulatedLogger) {
     auto th03 = LoggerChannel();
     EXPECT_EQ(Get(*th03, "Sensor"), Variant(int32_t{thsOff}));  // read at on-line only
@@ -230,21 +219,9 @@ TEST_F(LateBound, TimerMembersWorkByName) {
     EXPECT_EQ(Get(*timer, "State"), Variant(int32_t{tmoReady}));
 }
 
-// With "Show Commands" off a Send needs no operator, so the console's members
-// can be reached by name on any machine.
-TEST_F(LateBound, OperatorPortMembersWorkByNameWithoutAnOperator) {
-    auto gui = Driver("Tessel.clsGUI", {{"Show Commands", "No"}});
-    Let(*gui, "iport_timeout", "2.5");
-    EXPECT_EQ(Get(*gui, "IPort_TimeOut"), Variant(2.5f));
-    Call(*gui, "OnLine", CallType::Let, {true}, "IPortSetup");
-    Call(*gui, "Send", CallType::Method, {"VOLT 5"}, "IPort");
-    EXPECT_EQ(Call(*gui, "Status", CallType::Get, {}, "IPort").ToDouble(), 256.0);
-    EXPECT_EQ(Call(*gui, "Count", CallType::Get, {}, "IPort").ToDouble(), 6.0);
-}
-
 // Only -1 is True to the drivers: a Boolean 1, another language's True, takes
 // an on-line port off-line and leaves an off-line one alone.
-TEST_F(LateBound, OnlyMinusOneIsTrue) {
+TEST_F(LateBound, OnLineByNameTakesOnlyMinusOneAsTrue) {
     const struct {
         std::shared_ptr<Object> driver;
         const char* member;
@@ -258,7 +235,7 @@ TEST_F(LateBound, OnlyMinusOneIsTrue) {
     };
     for (const auto& d : drivers) {
         for (const auto& [value, online] : {std::pair{Variant::RawBoolean(1), 0}, {Variant::RawBoolean(-1), -1},
-                                            {Variant::RawBoolean(1), 0}}) {
+                                            {Variant::RawBoolean(1), 0}, {Variant::RawBoolean(-1), -1}}) {
             Call(*d.driver, d.member, CallType::Let, {value}, d.interfaceName);
             EXPECT_EQ(Call(*d.driver, d.member, CallType::Get, {}, d.interfaceName).RawBooleanValue(), online)
                 << d.member << " " << d.interfaceName;
@@ -267,12 +244,23 @@ TEST_F(LateBound, OnlyMinusOneIsTrue) {
             }
         }
     }
-    // What converts to True: each turn is a change of state.
-    auto comm = SerialOnSimulator();
-    for (const auto& [value, online] : {std::pair{Variant(true), -1}, {Variant(false), 0}, {Variant(int16_t{1}), -1},
-                                        {Variant::RawBoolean(1), 0}, {Variant("True"), -1}}) {
-        Let(*comm, "IPortSetup_OnLine", value);
-        const Variant got = Get(*comm, "IPortSetup_OnLine");
+    // On-line, the GPIB and operator ports answer through their port
+    // interfaces by name; with "Show Commands" off a Send needs no operator.
+    EXPECT_EQ(Call(*drivers[1].driver, "Receive", CallType::Method, {"*IDN?"}, "IPort"), Variant(kIdentity));
+    Object& gui = *drivers[3].driver;
+    Let(gui, "iport_timeout", "2.5");
+    EXPECT_EQ(Get(gui, "IPort_TimeOut"), Variant(2.5f));
+    Call(gui, "Send", CallType::Method, {"VOLT 5"}, "IPort");
+    EXPECT_EQ(Call(gui, "Status", CallType::Get, {}, "IPort").ToDouble(), 256.0);
+    EXPECT_EQ(Call(gui, "Count", CallType::Get, {}, "IPort").ToDouble(), 6.0);
+
+    // What converts to True, from on-line: each turn is a change of state.
+    Object& comm = *drivers[0].driver;
+    for (const auto& [value, online] : {std::pair{Variant(false), 0}, {Variant(int16_t{1}), -1},
+                                        {Variant::RawBoolean(1), 0}, {Variant("True"), -1}, {Variant(false), 0},
+                                        {Variant(true), -1}}) {
+        Let(comm, "IPortSetup_OnLine", value);
+        const Variant got = Get(comm, "IPortSetup_OnLine");
         EXPECT_EQ(got.Type(), VarType::Boolean);
         EXPECT_EQ(got.RawBooleanValue(), online) << value.ToString();
     }
