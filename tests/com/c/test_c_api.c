@@ -70,7 +70,6 @@ static void test_errors(void) {
     CHECK(tessel_call(timer, "Frobnicate", TESSEL_METHOD, NULL, 0, NULL, &error) == 438);
     CHECK(strcmp(error.description, "Object doesn't support this property or method") == 0);
     CHECK(tessel_call(timer, "Interval", TESSEL_LET, &none, 1, NULL, &error) == 449);
-    CHECK(strcmp(error.description, "Argument not optional") == 0);
     CHECK(tessel_call(timer, "State", TESSEL_LET, &none, 1, NULL, &error) == 450);
     CHECK(tessel_query_interface(timer, "IPort", &port, &error) == 13 && port == NULL);
     CHECK(tessel_call(NULL, "State", TESSEL_GET, NULL, 0, NULL, &error) == 91);
