@@ -25,16 +25,13 @@ static int same_text(const tessel_variant* v, const char* text) {
 /* Writes value into the setting name of obj's settings, all by name. */
 static int32_t set_setting(tessel_object* obj, const char* name, tessel_variant value, tessel_error* error) {
     tessel_object* setup = NULL;
-    tessel_variant settings, item;
-    tessel_variant key = tessel_string(name);
+    tessel_variant settings = tessel_missing(), item = tessel_missing(), key = tessel_string(name);
     tessel_variant args[3] = {tessel_long(-1), tessel_long(-1), value};
     int32_t rc = tessel_query_interface(obj, "IPortSetup", &setup, error);
     if (rc == 0) rc = tessel_call(setup, "Settings", TESSEL_GET, NULL, 0, &settings, error);
-    if (rc == 0) {
-        rc = tessel_call(settings.value.object, "Item", TESSEL_GET, &key, 1, &item, error);
-        if (rc == 0) rc = tessel_call(item.value.object, "Value", TESSEL_LET, args, 3, NULL, error);
-        tessel_variant_clear(&item);
-    }
+    if (rc == 0) rc = tessel_call(settings.value.object, "Item", TESSEL_GET, &key, 1, &item, error);
+    if (rc == 0) rc = tessel_call(item.value.object, "Value", TESSEL_LET, args, 3, NULL, error);
+    tessel_variant_clear(&item);
     tessel_variant_clear(&settings);
     tessel_release(setup);
     return rc;
