@@ -81,15 +81,11 @@ static void test_query(const char* class_id) {
     tessel_error error;
     tessel_variant result, on = tessel_boolean(1), off = tessel_boolean(0), query = tessel_string("*IDN?");
     char id[40], sent[64] = "";
-    size_t i;
     struct pollfd p;
 
     CHECK(bind(listener, (struct sockaddr*)&address, sizeof address) == 0 && listen(listener, 1) == 0);
     CHECK(getsockname(listener, (struct sockaddr*)&address, &length) == 0);
-    /* By class identifier, in braces and lower case. */
-    snprintf(id, sizeof id, "{%s}", class_id ? class_id : "");
-    for (i = 0; id[i]; i++)
-        if (id[i] >= 'A' && id[i] <= 'Z') id[i] = (char)(id[i] - 'A' + 'a');
+    snprintf(id, sizeof id, "{%s}", class_id ? class_id : ""); /* by class identifier, in braces */
     CHECK(tessel_create_object(id, &eth, &error) == 0);
     if (!eth) return;
     CHECK(tessel_can_unload_now() == 0);
