@@ -102,9 +102,6 @@ protected:
         AssignSerialPort(7, pty.SlavePath());
         return Driver("Tessel.clsComm", {{"Comm Port", int16_t{7}}, {"Handshaking", "None"}});
     }
-    std::shared_ptr<Object> GpibOnSimulatedBus() {
-        return Driver("Tessel.clsGPIB", {{"Board", "0"}, {"Primary Address", int16_t{kGpibAddress}}});
-    }
     // Channel 2 of the simulated logger on COM1, with a light sensor.
     std::shared_ptr<Object> LoggerChannel() {
         return Driver("Tessel.clsTH03", {{"Comm Port", "COM1"}, {"Channel", "2"}, {"Sensor", "4"}});
@@ -223,7 +220,8 @@ TEST_F(LateBound, OnLineByNameTakesOnlyMinusOneAsTrue) {
         std::function<int()> opened;
     } drivers[] = {
         {SerialOnSimulator(), "IPortSetup_OnLine", "", nullptr},
-        {GpibOnSimulatedBus(), "OnLine", "IPortSetup", [] { return TesselGpibSimBoardOpenCount(0); }},
+        {Driver("Tessel.clsGPIB", {{"Board", "0"}, {"Primary Address", int16_t{kGpibAddress}}}), "OnLine",
+         "IPortSetup", [] { return TesselGpibSimBoardOpenCount(0); }},
         {LoggerChannel(), "IPortSetup_OnLine", "", [] { return static_cast<int>(th03sim_open_count(1)); }},
         {Driver("Tessel.clsGUI", {{"Show Commands", "No"}}), "OnLine", "IPortSetup", nullptr},
     };
@@ -358,8 +356,7 @@ TEST_F(LateBound, EnumerationsAreListedByNameAndValue) {
         std::set<std::string> members;
         std::set<int32_t> values;
         for (const auto& [name, value] : e.members) members.insert(name), values.insert(value);
-        EXPECT_EQ(members.size(), e.members.size()) << e.name;
-        EXPECT_EQ(values.size(), e.members.size()) << e.name;
+        EXPECT_EQ(members.size() + values.size(), 2 * e.members.size()) << e.name << ": a name or value twice";
     }
     EXPECT_EQ(names, (std::vector<std::string>{"tmoStates", "tibErrorConstants", "ErrorConstants", "TH03Sensors"}));
     EXPECT_EQ(Enumerations()[0].members,
