@@ -100,7 +100,7 @@ TEST_F(CheckedSendTest, EventBitsAreTestedInTheirFixedOrderAndRepliesMustBeNumbe
 }
 
 TEST_F(CheckedSendTest, StatusPollGivesUpAfterTheTimeOutCappedAtFourSecondsOrOnTheRunState) {
-    port.replies["*STB?"] = "0";
+    port.replies = {{"*STB?", "0"}, {"*ESR?", "1"}};
     port.onMessage = [this](const std::string& m) {
         if (m == "*STB?") clock += 1.0;  // each poll takes a second
     };

@@ -54,8 +54,13 @@ protected:
     static std::string Table() {
         const TH03UnitTable table = TH03ThreadUnits();
         std::string text = std::to_string(table.OnLineCount) + ":";
-        for (const TH03Unit& u : table.Units)
-            text += " " + std::to_string(u.Port) + "/" + std::to_string(u.Users) + (u.Open ? "" : " closed");
+        for (const TH03Unit& u : table.Units) {
+            text += ' ';
+            text += std::to_string(u.Port);
+            text += '/';
+            text += std::to_string(u.Users);
+            if (!u.Open) text += " closed";
+        }
         return text;
     }
 
