@@ -40,6 +40,8 @@ constexpr const char* kSendESource = "clsEthernet.IPort_SendE";
 // an instrument's replies, not for a network's.
 constexpr float kConnectionWait = 5.0f;
 
+constexpr std::size_t kTypicalReplyBytes = 64;
+
 // By socket state code, 0 to 9.
 constexpr const char* kStateTexts[] = {
     "Closed",
@@ -236,6 +238,9 @@ void clsEthernet::IPort_Send(std::string_view sCommand) {
 
 std::string clsEthernet::IPort_Receive(const Variant& sCommand) {
     mstrBuffer.clear();
+    // Room for a typical reply now, before the command goes, rather than on
+    // the way from its arrival to the caller.
+    mstrBuffer.reserve(kTypicalReplyBytes);
     mblnReceiving = true;
     if (!sCommand.IsMissing()) {
         const std::string command = WithGeneralHandler(kReceiveSource, [&] { return sCommand.ToString(); });
