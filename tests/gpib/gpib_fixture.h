@@ -35,16 +35,6 @@ inline std::vector<std::string> Messages(int pad = kPad) {
     return Lines([pad](char* text, size_t size) { return TesselGpibSimMessageLog(0, pad, text, size); });
 }
 
-// Checks the error `call` raises, the description only when given, and returns it.
-inline ComError ExpectError(const std::function<void()>& call, int32_t number, const std::string& source,
-                            const char* description = nullptr) {
-    ComError e = CaughtError(call);
-    EXPECT_EQ(e.Number, number);
-    EXPECT_EQ(e.Source, source);
-    if (description) { EXPECT_EQ(e.Description, description); }
-    return e;
-}
-
 inline std::shared_ptr<clsGPIB> MakePort(int pad = kPad, const char* board = "0") {
     auto port = std::make_shared<clsGPIB>();
     port->Settings()->Item("Board")->Value(-1, -1, Variant(board));

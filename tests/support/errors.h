@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <string>
 
 #include <tessel/error.h>
 
@@ -20,6 +21,16 @@ inline ComError CaughtError(const std::function<void()>& call) {
     }
     ADD_FAILURE() << "no ComError was raised";
     return ComError(0, "", "");
+}
+
+// Checks the error `call` raises, the description only when given, and returns it.
+inline ComError ExpectError(const std::function<void()>& call, int32_t number, const std::string& source,
+                            const char* description = nullptr) {
+    ComError e = CaughtError(call);
+    EXPECT_EQ(e.Number, number);
+    EXPECT_EQ(e.Source, source);
+    if (description) { EXPECT_EQ(e.Description, description); }
+    return e;
 }
 
 }  // namespace tessel::test

@@ -16,16 +16,6 @@ namespace tessel::test {
 
 inline constexpr int32_t kQueryFailed = kObjectErrorBase + tthsQueryFailed;
 
-// Checks the error `call` raises, the description only when given, and returns it.
-inline ComError ExpectError(const std::function<void()>& call, int32_t number, const std::string& source,
-                            const char* description = nullptr) {
-    ComError e = CaughtError(call);
-    EXPECT_EQ(e.Number, number);
-    EXPECT_EQ(e.Source, source);
-    if (description) { EXPECT_EQ(e.Description, description); }
-    return e;
-}
-
 class TH03Test : public ::testing::Test {
 protected:
     void SetUp() override {
