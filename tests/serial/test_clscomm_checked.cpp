@@ -1,9 +1,12 @@
 // clsComm against the simulated instrument: queries, checked sends with every
 // device error in its fixed order, blocks both ways.
+#include <chrono>
 #include <numeric>
+#include <thread>
 
 #include <gmock/gmock.h>
 
+#include <tessel/events.h>
 #include <tessel/sim.h>
 
 #include "comm_fixture.h"
@@ -14,9 +17,25 @@ using test::CaughtError;
 
 namespace {
 
+using namespace std::chrono_literals;
+
 class ClsCommInstrument : public test::CommTest {
 protected:
     void SetUp() override { OnLine(server.SlavePath(), {{"Baud Rate", "115200"}}); }
+
+    // Until the instrument has handed all its output to the terminal: bytes
+    // it is still sending after the next command has gone cannot be told
+    // from that command's reply. Bounded; the server writes what it takes at
+    // once unless the terminal is full.
+    void WaitUntilAllIsOnTheLine() {
+        std::size_t queued = 1;
+        for (int i = 0; i < 500 && queued != 0; ++i) {
+            server.Access([&](sim::Instrument& instrument) { queued = instrument.State().outputBytes; });
+            std::this_thread::sleep_for(10ms);
+        }
+        EXPECT_EQ(queued, 0u);
+        std::this_thread::sleep_for(20ms);
+    }
 
     sim::PtyServer server;
 };
@@ -106,4 +125,30 @@ TEST_F(ClsCommInstrument, BlocksBothWays) {
     EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 6), "#43000");
     EXPECT_TRUE(std::equal(bytes.begin() + 6, bytes.end(), data.begin()));
     EXPECT_EQ(port().Receive(), "");  // the block reply's own CR LF
+}
+
+// The input-path faults as a user meets them on an instrument: a block cut
+// short by going off-line, text right after a block read to its end, a reply
+// nobody read; none of it may mix with the next reply.
+TEST_F(ClsCommInstrument, BlocksCutShortTextAfterBlocksAndUnaskedRepliesNeverMixWithTheNextReply) {
+    const std::string idn = sim::Config{}.identity;
+    IPortB& block = *comm;
+    port().TimeOut(0.3f);
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        block.ReceiveB(10, Variant("DATA? 12000"));
+        WaitUntilAllIsOnTheLine();
+        Reopen();
+        EXPECT_EQ(port().Receive(Variant("*IDN?")), idn);
+
+        block.ReceiveB(6, Variant("DATA? 3"));  // "#13" and three bytes
+        block.ReceiveB(1);                      // CR
+        block.ReceiveB(1);                      // LF
+        EXPECT_EQ(port().Receive(Variant("*IDN?")), idn);
+
+        comm->SendDirect("*IDN?\r\n");
+        WaitUntilAllIsOnTheLine();
+        WaitForEvents(50ms);
+        EXPECT_EQ(port().Receive(Variant("*IDN?")), idn);
+    }
 }
