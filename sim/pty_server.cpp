@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <mutex>
 #include <system_error>
@@ -107,6 +108,9 @@ struct PtyServer::Impl : ServerThread {
         std::lock_guard lock(mu);
         while (pending.size() < kWriteChunk && instrument.HasOutput())
             pending += instrument.TakeOutput(kWriteChunk - pending.size()).bytes;
+        // Under mu, so that no reader sees the bytes gone from the queue
+        // before they count as held here.
+        pendingBytes = pending.size();
         return !pending.empty();
     }
 
@@ -115,6 +119,7 @@ struct PtyServer::Impl : ServerThread {
             const ssize_t n = ::write(master.native_handle(), pending.data(), pending.size());
             if (n > 0) {
                 pending.erase(0, static_cast<std::size_t>(n));
+                pendingBytes = pending.size();
             } else if (n < 0 && errno == EINTR) {
                 continue;
             } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
@@ -129,6 +134,7 @@ struct PtyServer::Impl : ServerThread {
                 return;
             } else {
                 pending.clear();  // the terminal refuses output: nobody can read it
+                pendingBytes = 0;
                 return;
             }
         }
@@ -163,6 +169,7 @@ struct PtyServer::Impl : ServerThread {
     UniqueFd slave;
     asio::posix::stream_descriptor master{io};
     asio::steady_timer timer{io};
+    std::atomic<std::size_t> pendingBytes{0};  // pending's size, for any thread
     // Server thread only.
     std::optional<TimePoint> armedFor;
     std::string pending;  // replies the terminal has not taken yet
@@ -180,6 +187,11 @@ void PtyServer::Access(const std::function<void(Instrument&)>& fn) { impl_->Acce
 Snapshot PtyServer::State() {
     std::lock_guard lock(impl_->mu);
     return impl_->instrument.State();
+}
+
+std::size_t PtyServer::UnwrittenBytes() {
+    std::lock_guard lock(impl_->mu);
+    return impl_->instrument.State().outputBytes + impl_->pendingBytes;
 }
 
 std::vector<std::string> PtyServer::MessageLog() {

@@ -265,6 +265,12 @@ public:
     void Access(const std::function<void(Instrument&)>& fn);
     Snapshot State();
     std::vector<std::string> MessageLog();
+    // Reply bytes not yet written to the terminal: those still in the
+    // instrument's output queue and those the server holds while the
+    // terminal is full. Zero means every reply formed so far can be read
+    // (or flushed) on the slave side. Any thread; does not block on the
+    // terminal.
+    std::size_t UnwrittenBytes();
 
     // Stops serving and closes the terminal; returns once the server thread
     // has ended. Any thread but the server's (not from inside Access); a

@@ -52,6 +52,29 @@ TEST(SimPtyServer, ServesAClientOnTheSlaveBlocksAccessAndOperationsThatEndByThem
     EXPECT_EQ(c.Ask("ABOR;*STB?"), "96\r\n");
 }
 
+// A test that wants every reply in the terminal before it goes on (to check
+// a driver's discard, say) relies on this count, the queue's own not enough.
+TEST(SimPtyServer, RepliesTheTerminalCannotTakeYetCountAsUnwrittenUntilRead) {
+    PtyServer server;
+    Client c = Client::Pty(server.SlavePath());
+    const std::string reply = "#6100000" + Pattern(100000) + "\r\n";
+    c.Write("DATA? 100000\r\n");
+    // Until the server took the reply from the queue: the terminal is full long
+    // before, so the server now holds part of it.
+    for (int i = 0; i < 500 && server.State().outputBytes == 0; ++i) std::this_thread::sleep_for(10ms);
+    for (int i = 0; i < 500 && server.State().outputBytes == reply.size(); ++i) std::this_thread::sleep_for(10ms);
+    EXPECT_GT(server.UnwrittenBytes(), server.State().outputBytes);
+    EXPECT_LT(server.UnwrittenBytes(), reply.size()) << "what the terminal took is written";
+
+    EXPECT_EQ(c.ReadBytes(reply.size()), reply);
+    std::size_t unwritten = 1;
+    for (int i = 0; i < 500 && unwritten != 0; ++i) {
+        unwritten = server.UnwrittenBytes();
+        if (unwritten != 0) std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_EQ(unwritten, 0u);
+}
+
 TEST(SimPtyServer, ClientMayCloseAndReopenTheSlave) {
     PtyServer server;
     for (const auto& [ask, reply] : {std::pair{"*ESE 5;*ESE?", "5\r\n"}, {"*ESE?", "5\r\n"}, {"*IDN?", kIdn.c_str()}}) {
