@@ -47,11 +47,12 @@ public:
         if (thread_.joinable()) thread_.join();
     }
     bool Stopping() const { return stop_; }
-    // Waits until every answer begun so far has been written whole (the pty
-    // may hold the writer back); false if that takes longer than `limit`.
-    bool AnswersWritten(std::chrono::milliseconds limit) {
+    // Waits until `count` answers in all have been written whole (the pty
+    // may hold the writer back, and a line sent may not have been read yet);
+    // false if that takes longer than `limit`.
+    bool AnswersWritten(std::size_t count, std::chrono::milliseconds limit) {
         std::unique_lock lock(mutex_);
-        return written_.wait_for(lock, limit, [this] { return !answering_; });
+        return written_.wait_for(lock, limit, [&] { return answered_ >= count; });
     }
 
 private:
@@ -65,16 +66,15 @@ private:
                 continue;
             }
             if (const auto found = answers_.find(line); found != answers_.end()) {
-                Answering(true);
                 found->second(pty_);
-                Answering(false);
+                Answered();
             }
             line.clear();
         }
     }
-    void Answering(bool answering) {
+    void Answered() {
         std::lock_guard lock(mutex_);
-        answering_ = answering;
+        ++answered_;
         written_.notify_all();
     }
 
@@ -82,7 +82,7 @@ private:
     std::map<std::string, Answer> answers_;
     std::mutex mutex_;
     std::condition_variable written_;
-    bool answering_ = false;
+    std::size_t answered_ = 0;
     std::atomic<bool> stop_{false};
     std::thread thread_;
 };
@@ -112,6 +112,7 @@ TEST_F(ClsCommInput, NothingOfAReplyCutShortByGoingOffLineReachesTheNextQuery) {
     instrument.Start({{"BIG?", Reply(std::string(12000, 'b') + "\r\n")}, {"Q?", Reply("R\r\n")}});
     // The host either leaves the loop alone while it waits (the rest stays in
     // the terminal) or runs it (the rest reaches the driver's queue).
+    std::size_t answers = 0;
     for (const bool runLoop : {false, true, false, true}) {
         SCOPED_TRACE(runLoop ? "loop run while waiting" : "loop idle while waiting");
         EXPECT_EQ(Bytes(block().ReceiveB(10, Variant("BIG?"))), std::string(10, 'b'));
@@ -119,7 +120,8 @@ TEST_F(ClsCommInput, NothingOfAReplyCutShortByGoingOffLineReachesTheNextQuery) {
         else std::this_thread::sleep_for(200ms);
         // What the instrument is still writing after the new query goes out
         // cannot be told from a reply; the old reply must be all on the line.
-        ASSERT_TRUE(instrument.AnswersWritten(5s));
+        ASSERT_TRUE(instrument.AnswersWritten(answers + 1, 5s));
+        answers += 2;
         Reopen();
         EXPECT_EQ(port().Receive(Variant("Q?")), "R");
         EXPECT_EQ(port().Count(), 1);
@@ -161,7 +163,7 @@ TEST_F(ClsCommInput, OutputTheHostDidNotAskForIsDiscardedBeforeTheCommand) {
         WaitForEvents(50ms);                // and the host's loop runs once
         // As with a cut-short reply: chatter still being written after the
         // query goes out cannot be told from the reply.
-        ASSERT_TRUE(instrument.AnswersWritten(5s));
+        ASSERT_TRUE(instrument.AnswersWritten(2 * static_cast<std::size_t>(round) + 1, 5s));
         if (round % 2 == 0) EXPECT_EQ(port().Receive(Variant("Q?")), "R");
         else EXPECT_EQ(Bytes(block().ReceiveB(4, Variant("BLK?"))), "1234");
     }
