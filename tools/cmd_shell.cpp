@@ -4,7 +4,12 @@
 // Ctrl+C asks the drivers to stop through the host control: the wait ends
 // quietly, the shell says "stopped" and reads the next line. Ctrl+D on an
 // empty line leaves.
+//
+// Read from a script rather than a terminal, the shell ends at the first
+// command that fails or is stopped, with status 1, as a one-shot command
+// does: later lines were written on the assumption that it worked.
 #include <histedit.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -53,7 +58,8 @@ public:
     const std::string& Prompt() const { return prompt_; }
 
 private:
-    void Execute(const std::string& line);
+    // False when the command failed, was stopped or is unknown.
+    bool Execute(const std::string& line);
     OpenedPort& Current();
     void UpdatePrompt();
     static void PrintReply(const std::string& reply);
@@ -194,7 +200,7 @@ void Session::Help(const std::string&) {
 
 void Session::Quit(const std::string&) { quit_ = true; }
 
-void Session::Execute(const std::string& line) {
+bool Session::Execute(const std::string& line) {
     const auto split = line.find_first_of(" \t");
     const std::string word = line.substr(0, split);
     const std::string rest = split == std::string::npos ? std::string() : Trimmed(line.substr(split));
@@ -202,16 +208,20 @@ void Session::Execute(const std::string& line) {
         if (word != c.name) continue;
         DefaultHostControl().Reset();
         // One command failing leaves the session as it was.
-        Guarded([&] {
-            (this->*c.run)(rest);
-            return 0;
-        });
-        if (CurrentHostControl().StopRequested()) std::cerr << "stopped\n";
+        bool ok = Guarded([&] {
+                      (this->*c.run)(rest);
+                      return 0;
+                  }) == 0;
+        if (CurrentHostControl().StopRequested()) {
+            std::cerr << "stopped\n";
+            ok = false;
+        }
         DefaultHostControl().Reset();
         UpdatePrompt();
-        return;
+        return ok;
     }
     std::cerr << "unknown command \"" << word << "\"; `help` lists them\n";
+    return false;
 }
 
 const char* PromptOf(EditLine* el) {
@@ -228,7 +238,10 @@ struct HistoryDeleter {
 };
 
 int Session::Run(const ShellOptions& options) {
-    InstallInterruptHandler(Interrupts::Repeatedly);
+    const bool interactive = ::isatty(STDIN_FILENO) == 1;
+    // A script has no prompt to come back to: its Ctrl+C ends it, and a second
+    // one ends it at once, as with a one-shot command.
+    InstallInterruptHandler(interactive ? Interrupts::Repeatedly : Interrupts::Once);
     if (options.port) {
         ports_.push_back(OpenPort(*options.port));
         current_ = 0;
@@ -245,20 +258,31 @@ int Session::Run(const ShellOptions& options) {
     el_set(el.get(), EL_EDITOR, "emacs");
     el_set(el.get(), EL_HIST, history, lines.get());
 
+    int status = 0;
     while (!quit_) {
         int count = 0;
         const char* got = el_gets(el.get(), &count);
         if (got == nullptr || count <= 0) {
-            std::cout << "\n";
+            if (interactive) std::cout << "\n";  // past the prompt Ctrl+D left
             break;
         }
         const std::string line = Trimmed(got);
         if (line.empty()) continue;
         history(lines.get(), &event, H_ENTER, line.c_str());
-        Execute(line);
+        if (interactive) {
+            Execute(line);
+            continue;
+        }
+        // A Ctrl+C between two of a script's commands counts as well: the
+        // next command's reset would lose it.
+        if (CurrentHostControl().StopRequested()) std::cerr << "stopped\n";
+        if (CurrentHostControl().StopRequested() || !Execute(line)) {
+            status = kExitFailure;
+            break;
+        }
     }
     for (OpenedPort& p : ports_) p.setup->OnLine(false);
-    return 0;
+    return status;
 }
 
 }  // namespace

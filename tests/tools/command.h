@@ -38,24 +38,33 @@ class Command {
 public:
     enum On { kPipes, kTerminal };
 
-    explicit Command(std::vector<std::string> args, On on = kPipes) {
+    // On pipes, `input` is what the command reads on its standard input,
+    // followed by end of file.
+    explicit Command(std::vector<std::string> args, On on = kPipes, const std::string& input = {}) {
         args.insert(args.begin(), TESSEL_COMMAND);
         std::vector<char*> argv;
         for (auto& a : args) argv.push_back(a.data());
         argv.push_back(nullptr);
-        int out[2] = {-1, -1}, err[2] = {-1, -1}, master = -1;
-        if (on == kPipes && (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0))
+        int in[2] = {-1, -1}, out[2] = {-1, -1}, err[2] = {-1, -1}, master = -1;
+        if (on == kPipes && (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 ||
+                             ::pipe2(err, O_CLOEXEC) != 0))
             throw std::runtime_error("pipe2");
+        // Small enough for the pipe to hold whole: written before the command runs.
+        if (on == kPipes && (::write(in[1], input.data(), input.size()) != static_cast<ssize_t>(input.size()) ||
+                             ::close(in[1]) != 0))
+            throw std::runtime_error("standard input");
         pid_ = on == kPipes ? ::fork() : ::forkpty(&master, nullptr, nullptr, nullptr);
         if (pid_ < 0) throw std::runtime_error("fork");
         if (pid_ == 0) {
-            if (on == kPipes && (::dup2(out[1], 1) < 0 || ::dup2(err[1], 2) < 0)) ::_exit(126);
+            if (on == kPipes && (::dup2(in[0], 0) < 0 || ::dup2(out[1], 1) < 0 || ::dup2(err[1], 2) < 0))
+                ::_exit(126);
             ::execv(TESSEL_COMMAND, argv.data());
             ::_exit(127);
         }
         fds_[0].reset(on == kTerminal ? master : out[0]);
         if (on == kPipes) {
             fds_[1].reset(err[0]);
+            ::close(in[0]);
             ::close(out[1]);
             ::close(err[1]);
         }

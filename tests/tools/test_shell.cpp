@@ -60,5 +60,24 @@ TEST(TesselShell, AFailingCommandLeavesTheSessionAsItWas) {
     EXPECT_EQ(shell.Finish().status, 0);
 }
 
+TEST(TesselShell, AScriptEndsAtItsFirstFailingCommandWithStatusOne) {
+    sim::TcpServer server;
+    const std::string port = "tcp:127.0.0.1:" + std::to_string(server.Port());
+    for (const auto& failing : {std::string("sende FOO"), std::string("frobnicate")}) {
+        SCOPED_TRACE(failing);
+        Command script({"shell", port}, Command::kPipes,
+                       "query *IDN?\n" + failing + "\nsend SOUR:VOLT 3\nquery *IDN?\n");
+        const auto result = script.Finish();
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.out, kIdentity + "\n") << "no prompt, and nothing after the failure";
+        EXPECT_THAT(result.err, testing::AnyOf(HasSubstr("Device reports a command error"),
+                                               HasSubstr("unknown command \"frobnicate\"")));
+        EXPECT_EQ(server.State(server.Connections() - 1)->voltage, 0.0) << "the line after it was not sent";
+    }
+    const auto clean = Command({"shell", port}, Command::kPipes, "send SOUR:VOLT 3\nquery MEAS:VOLT?\n").Finish();
+    EXPECT_EQ(clean.status, 0);
+    EXPECT_EQ(clean.out, "+3.000000E+00\n");
+}
+
 }  // namespace
 }  // namespace tessel
