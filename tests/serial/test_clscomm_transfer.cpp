@@ -51,10 +51,12 @@ protected:
         pty.Send("\x13");
         std::this_thread::sleep_for(20ms);
     }
-    // Input the kernel has handed to the slave side.
+    // Input the kernel has handed to the slave side, a while ago: the loop
+    // leaves out a look that comes within a moment of its last one, so the
+    // driver's next yield would not see input that came in that moment.
     void Arrived(const std::string& text) {
-        pty.Send(text);
-        std::this_thread::sleep_for(20ms);
+        pty.SendAndWaitHeld(text);
+        std::this_thread::sleep_for(2ms);
     }
 
     std::thread instrument;

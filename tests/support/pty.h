@@ -15,6 +15,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -89,6 +90,23 @@ public:
     }
     void Send(const std::string& text) {
         Send(std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
+    }
+
+    // Bytes the slave side can read now: what the kernel has handed on from
+    // the master and nobody has read yet.
+    std::size_t SlaveHolds() const {
+        int n = 0;
+        if (::ioctl(Slave(), FIONREAD, &n) != 0) Fail("FIONREAD on the slave");
+        return static_cast<std::size_t>(n);
+    }
+    // Sends text and returns once the slave side can read all of it: the
+    // kernel hands a master's writes on in the background. For while nobody
+    // reads the slave.
+    void SendAndWaitHeld(const std::string& text) {
+        const std::size_t want = SlaveHolds() + text.size();
+        Send(text);
+        for (int i = 0; i < kWait && SlaveHolds() < want; ++i) ::usleep(1000);
+        if (SlaveHolds() < want) Fail("waiting for the slave to hold what was sent", ETIMEDOUT);
     }
 
     // What the slave sent, until `count` bytes have come or `timeout` passed.
