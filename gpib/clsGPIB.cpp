@@ -19,9 +19,11 @@
 
 #include "gpib/call_layer.h"
 #include "ports/checked_send.h"
+#include "ports/connection.h"
 #include "ports/event_loop.h"
 #include "ports/handlers.h"
 #include "ports/text.h"
+#include "ports/unique_fd.h"
 #include "ports/wait.h"
 
 namespace tessel {
@@ -64,31 +66,31 @@ BoardEntry& Board(int16_t board) { return ThreadStatus().boards.at(static_cast<s
 // readable. The handle is the library's: we watch a duplicate of it.
 class ServiceRequestWatch {
 public:
-    ServiceRequestWatch(EventLoop& loop, int handle) : descriptor_(loop.Context()) {
+    ServiceRequestWatch(EventLoop& loop, int handle) {
         if (handle < 0) return;
-        const int copy = ::fcntl(handle, F_DUPFD_CLOEXEC, 0);
-        if (copy >= 0) descriptor_.assign(copy);
+        UniqueFd copy(::fcntl(handle, F_DUPFD_CLOEXEC, 0));
+        if (copy) link_.Open(loop.Context(), std::move(copy));
     }
-    ~ServiceRequestWatch() {
-        asio::error_code ignored;
-        descriptor_.close(ignored);
-    }
-    ServiceRequestWatch(const ServiceRequestWatch&) = delete;
-    ServiceRequestWatch& operator=(const ServiceRequestWatch&) = delete;
 
-    bool Watching() const { return descriptor_.is_open(); }
+    bool Watching() const { return static_cast<bool>(link_); }
 
     // Arms one wake-up; the library clears the handle at its next call.
     void Arm() {
-        if (!Watching() || *armed_) return;
-        *armed_ = true;
-        descriptor_.async_wait(asio::posix::descriptor_base::wait_read,
-                               [armed = armed_](const asio::error_code&) { *armed = false; });
+        if (!link_ || link_->armed) return;
+        link_->armed = true;
+        link_->descriptor.async_wait(asio::posix::descriptor_base::wait_read,
+                                     link_.Bind([](Link& link, const asio::error_code&) { link.armed = false; }));
     }
 
 private:
-    asio::posix::stream_descriptor descriptor_;
-    std::shared_ptr<bool> armed_ = std::make_shared<bool>(false);
+    struct Link {
+        // The descriptor owns the copy once it holds it; until then (its
+        // registration may fail) the copy closes itself.
+        Link(asio::io_context& io, UniqueFd copy) : descriptor(io, copy.get()) { copy.release(); }
+        asio::posix::stream_descriptor descriptor;
+        bool armed = false;
+    };
+    Connection<Link> link_;
 };
 
 }  // namespace
