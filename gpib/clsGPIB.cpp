@@ -7,10 +7,6 @@
 #include <utility>
 #include <vector>
 
-#include <fcntl.h>
-
-#include <asio/posix/stream_descriptor.hpp>
-
 #include <tessel/error.h>
 #include <tessel/events.h>
 #include <tessel/format.h>
@@ -19,11 +15,10 @@
 
 #include "gpib/call_layer.h"
 #include "ports/checked_send.h"
-#include "ports/connection.h"
 #include "ports/event_loop.h"
 #include "ports/handlers.h"
+#include "ports/readable_watch.h"
 #include "ports/text.h"
-#include "ports/unique_fd.h"
 #include "ports/wait.h"
 
 namespace tessel {
@@ -61,37 +56,6 @@ int16_t TimeoutCodeFor(float seconds) {
 }
 
 BoardEntry& Board(int16_t board) { return ThreadStatus().boards.at(static_cast<std::size_t>(board)); }
-
-// Wakes the thread's loop when the library's service-request handle turns
-// readable. The handle is the library's: we watch a duplicate of it.
-class ServiceRequestWatch {
-public:
-    ServiceRequestWatch(EventLoop& loop, int handle) {
-        if (handle < 0) return;
-        UniqueFd copy(::fcntl(handle, F_DUPFD_CLOEXEC, 0));
-        if (copy) link_.Open(loop.Context(), std::move(copy));
-    }
-
-    bool Watching() const { return static_cast<bool>(link_); }
-
-    // Arms one wake-up; the library clears the handle at its next call.
-    void Arm() {
-        if (!link_ || link_->armed) return;
-        link_->armed = true;
-        link_->descriptor.async_wait(asio::posix::descriptor_base::wait_read,
-                                     link_.Bind([](Link& link, const asio::error_code&) { link.armed = false; }));
-    }
-
-private:
-    struct Link {
-        // The descriptor owns the copy once it holds it; until then (its
-        // registration may fail) the copy closes itself.
-        Link(asio::io_context& io, UniqueFd copy) : descriptor(io, copy.get()) { copy.release(); }
-        asio::posix::stream_descriptor descriptor;
-        bool armed = false;
-    };
-    Connection<Link> link_;
-};
 
 }  // namespace
 
@@ -331,7 +295,8 @@ void clsGPIB::WaitForServiceRequest() {
     clsTimeout timer;
     double poll = kFirstPollSeconds;
     WithGeneralHandler(kSendESource, [&] { timer.Start(IPort_TimeOut()); });
-    ServiceRequestWatch watch(loop, WithGeneralHandler(kSendESource, [] { return ServiceRequestHandle(); }));
+    // Woken by the library's handle; without one, polled.
+    ReadableWatch watch(loop, WithGeneralHandler(kSendESource, [] { return ServiceRequestHandle(); }));
     WaitYield yield(loop, timer, host);
     for (;;) {
         const int16_t request = WithGeneralHandler(kSendESource, [&] { return TestServiceRequest(mintBoard); });
